@@ -1,0 +1,67 @@
+// Method and attribute identifiers of the base class every object contains.
+#pragma once
+
+#include "Tal/TalBase.h"
+
+constexpr ULONG TAL_DisposeSelf = 0x00010014;
+constexpr ULONG TAL_DrawObject = 0x0001001E;
+constexpr ULONG TAL_SetLabel = 0x00010028;
+constexpr ULONG TAL_GetLabel = 0x00010032;
+constexpr ULONG TAL_HandleIDCMP = 0x00010050;
+constexpr ULONG TAL_SetDrawInfo = 0x0001006E;
+constexpr ULONG TAL_GetDrawInfo = 0x00010078;
+constexpr ULONG TAL_AskMinMax = 0x00010082;
+constexpr ULONG TAL_GetBox = 0x0001008C;
+constexpr ULONG TAL_SetBox = 0x00010096;
+constexpr ULONG TAL_Start = 0x000100A0;
+constexpr ULONG TAL_Stop = 0x000100A2;
+constexpr ULONG TAL_AddNotifyMethod = 0x000100AA;
+constexpr ULONG TAL_AddCallBackNotifyMethod = 0x000100AB;
+constexpr ULONG TAL_RemoveNotifyMethod = 0x000100B4;
+constexpr ULONG TAL_DoNotifyMethod = 0x000100BE;
+constexpr ULONG TAL_TriggerArgument = 0x000100C0; // placeholder and target code
+constexpr ULONG TAL_TriggerValue = 0x000100C1;    // placeholder
+constexpr ULONG TAL_AnyValue = 0x000100C2;        // conventional trigger value
+constexpr ULONG TAL_TriggerWord2 = 0x000100C3;    // placeholder
+constexpr ULONG TAL_SetWeight = 0x000100C8;
+constexpr ULONG TAL_SetUserData = 0x000100D2;
+constexpr ULONG TAL_GetUserData = 0x000100DC;
+constexpr ULONG TAL_Pressed = 0x000100E6;
+constexpr ULONG TAL_Released = 0x000100F0;
+constexpr ULONG TAL_GadgetEvent3 = 0x000100FA;
+constexpr ULONG TAL_GadgetEvent4 = 0x00010104;
+constexpr ULONG TAL_SetFixedHeight = 0x0001012C;
+constexpr ULONG TAL_SetFixedWidth = 0x00010136;
+constexpr ULONG TAL_Show = 0x00010140;
+constexpr ULONG TAL_Hide = 0x0001014A;
+constexpr ULONG TAL_StoreChildren = 0x00010154;
+constexpr ULONG TAL_StoreReserved = 0x0001015E;
+constexpr ULONG TAL_StoreObject = 0x00010168;
+constexpr ULONG TAL_SetObjectName = 0x0001017C;
+constexpr ULONG TAL_GetObjectName = 0x00010186;
+constexpr ULONG TAL_FindObjectByName = 0x00010190;
+constexpr ULONG TAL_SetClipRegion = 0x0001019A;
+constexpr ULONG TAL_SetAsyncPort = 0x000101A4;
+constexpr ULONG TAL_DoAsyncMethodMethod = 0x000101B8;
+constexpr ULONG TAL_SetColour1 = 0x000101C2;
+constexpr ULONG TAL_SetColour2 = 0x000101D6;
+constexpr ULONG TAL_SetColour3 = 0x000101EA;
+constexpr ULONG TAL_SetColours = 0x000101FE;
+constexpr ULONG TAL_IsHidden = 0x00010212;
+constexpr ULONG TAL_PokeLong = 0x00010230;
+constexpr ULONG TAL_PokeWord = 0x00010244;
+constexpr ULONG TAL_PokeByte = 0x00010258;
+constexpr ULONG TAL_SetToolTip = 0x0001028A;
+constexpr ULONG TAL_GetToolTip = 0x00010294;
+constexpr ULONG TAL_GetToolTipAt = 0x0001029E;
+constexpr ULONG TAL_LockObjectMethod = 0x000102B2;
+constexpr ULONG TAL_UnlockObjectMethod = 0x000102BC;
+constexpr ULONG TAL_EnableObject = 0x000102C6;
+constexpr ULONG TAL_DisableObject = 0x000102D0;
+constexpr ULONG TAL_IsDisabled = 0x000102DA;
+constexpr ULONG TAL_ForceShow = 0x000102E4;
+constexpr ULONG TAL_ForceHide = 0x000102EE;
+constexpr ULONG TAL_SetStoredText = 0x000102F8;
+constexpr ULONG TAL_SetMemberLock = 0x00010302;
+constexpr ULONG TAL_GetMemberLock = 0x0001030C;
+constexpr ULONG TAL_SetBackdrop = 0x00010316;

@@ -1,0 +1,59 @@
+// Shared helpers of the tests: a fixture that starts and ends the object system, a capture of the
+// debug output, and threads registered as tasks.
+#pragma once
+
+#include "Tal/Tal.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TalFixture : public ::testing::Test {
+  protected:
+    void SetUp() override { gd = Tal_Init(); }
+    void TearDown() override { Tal_CleanUp(); }
+    Tal_GlobalData* gd = nullptr;
+};
+
+// Collects every debug-output line while it lives.
+class DebugCapture {
+  public:
+    DebugCapture() { host_SetDebugHook(&DebugCapture::hook, this); }
+    ~DebugCapture() { host_SetDebugHook(nullptr, nullptr); }
+    std::string text() {
+        std::lock_guard lock(mutex_);
+        return text_;
+    }
+    bool contains(const std::string& part) { return text().find(part) != std::string::npos; }
+
+  private:
+    static void hook(const char* line, void* user) {
+        auto* self = static_cast<DebugCapture*>(user);
+        std::lock_guard lock(self->mutex_);
+        self->text_ += line;
+    }
+    std::mutex mutex_;
+    std::string text_;
+};
+
+// A thread that is a task for as long as its function runs.
+class TaskThread {
+  public:
+    explicit TaskThread(std::function<void()> body)
+        : thread_([body = std::move(body)] {
+              Task* task = Tal__AddThisProcess();
+              body();
+              Tal__RemoveThisProcess(task);
+          }) {}
+    ~TaskThread() { join(); }
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::thread thread_;
+};
