@@ -18,7 +18,11 @@ if [ "$mode" = tsan ]; then
   export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 else
   dir=build-test
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELURA_SANITIZE=address >/dev/null
+  # The fuzz targets need clang; the tests run them briefly.
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELURA_FUZZ=ON >/dev/null
+  cmake --build build-fuzz
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELURA_SANITIZE=address \
+    -DVELURA_FUZZ_BIN_DIR="$PWD/build-fuzz" >/dev/null
   export ASAN_OPTIONS="detect_leaks=1 ${ASAN_OPTIONS:-}"
   export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
 fi
