@@ -38,7 +38,8 @@ constexpr Tal_Word Tal_ToWord(T v) {
         return static_cast<Tal_Word>(v);
     } else {
         // Floats must be passed explicitly with Tal_FloatToULONG; anything else is a mistake.
-        static_assert(sizeof(T) == 0, "pass floats through Tal_FloatToULONG, other values as integers or pointers");
+        static_assert(sizeof(T) == 0,
+                      "pass floats through Tal_FloatToULONG, other values as integers or pointers");
         return 0;
     }
 }
@@ -99,15 +100,22 @@ ULONG ListCount(const List* list);
 Node* NodeFromIndex(const List* list, ULONG index);
 ULONG IndexFromNode(const List* list, const Node* node);
 
-inline bool IsListEmpty(const List* list) { return list->lh_Head->ln_Succ == nullptr; }
+inline bool IsListEmpty(const List* list) {
+    return list->lh_Head->ln_Succ == nullptr;
+}
 
 // Records that embed only the two links (MinNode) share the list operations.
-inline void AddTail(List* list, MinNode* node) { AddTail(list, reinterpret_cast<Node*>(node)); }
-inline MinNode* Remove(MinNode* node) { return reinterpret_cast<MinNode*>(Remove(reinterpret_cast<Node*>(node))); }
+inline void AddTail(List* list, MinNode* node) {
+    AddTail(list, reinterpret_cast<Node*>(node));
+}
+inline MinNode* Remove(MinNode* node) {
+    return reinterpret_cast<MinNode*>(Remove(reinterpret_cast<Node*>(node)));
+}
 
 // Walks a list: for (Node* n : ListNodes<Node>(list)) ... ; the current node may not be removed.
 template <typename T>
 struct ListNodes {
+    explicit ListNodes(const List* l) : list(l) {}
     const List* list;
     struct It {
         Node* n;
@@ -151,7 +159,9 @@ auto Tal_MakeTags(A... args) {
 TagItem* FindTagItem(Tag tag, const TagItem* list);
 Tal_Word GetTagData(Tag tag, Tal_Word defaultValue, const TagItem* list);
 TagItem* NextTagItem(const TagItem** cursor);
-inline TagItem* NextTagItem(TagItem** cursor) { return NextTagItem(const_cast<const TagItem**>(cursor)); }
+inline TagItem* NextTagItem(TagItem** cursor) {
+    return NextTagItem(const_cast<const TagItem**>(cursor));
+}
 
 // ---------------------------------------------------------------------------------------------------
 // Memory. Every allocation of the program goes through these; they return none when memory runs out,

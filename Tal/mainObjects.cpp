@@ -6,7 +6,7 @@
 // memory goes only when the last caller has left it. A caller between reading a slot and raising the
 // use count publishes the pointer in a per-thread hazard slot, which the freeing side waits out.
 #include "Tal/Tal.h"
-#include "Tal/RootIDs.h"
+#include "Tal/TalPrivate.h"
 
 #include <mutex>
 #include <new>
@@ -30,7 +30,9 @@ struct HandleTable {
     std::atomic<Slot*> chunks[kMaxChunks];
 };
 
-HandleTable* table(Tal_GlobalData* gd) { return static_cast<HandleTable*>(gd->handleTable); }
+HandleTable* table(Tal_GlobalData* gd) {
+    return static_cast<HandleTable*>(gd->handleTable);
+}
 
 bool addChunk(Tal_GlobalData* gd, size_t index) {
     auto* chunk = static_cast<Slot*>(Tal_Calloc(kChunkEntries, sizeof(Slot)));
@@ -63,7 +65,8 @@ Hazard* acquireHazard() {
     auto* h = new Hazard;
     h->inUse = true;
     h->next = hazards.load();
-    while (!hazards.compare_exchange_weak(h->next, h)) {}
+    while (!hazards.compare_exchange_weak(h->next, h)) {
+    }
     return h;
 }
 
@@ -154,6 +157,12 @@ struct Pinned {
     Pinned& operator=(const Pinned&) = delete;
 };
 
+// Notification targets use these values as codes, so no object may carry them as its handle.
+bool isTargetCode(ULONG handle) {
+    return handle == TAL_TARGET_VALUE || handle == TAL_TARGET_IMAGE || handle == TAL_TARGET_LAYER ||
+           handle == TAL_TARGET_INNER_LAYER;
+}
+
 // Walks that follow links between objects stop after this many steps: a cycle is a bug, not a hang.
 constexpr int kMaxWalk = 4096;
 
@@ -176,7 +185,9 @@ void Tal__FreeHandleTable(Tal_GlobalData* gd) {
     gd->handleCapacity = 0;
 }
 
-ULONG Tal__UseCount(const Tal_Object* instance) { return instance ? instance->useCount.load() & kCallers : 0; }
+ULONG Tal__UseCount(const Tal_Object* instance) {
+    return instance ? instance->useCount.load() & kCallers : 0;
+}
 
 void* Tal_AllocObjectMem(Tal_Class* cls) {
     Tal_GlobalData* gd = Tal_GetGlobalData();
@@ -188,11 +199,15 @@ void* Tal_AllocObjectMem(Tal_Class* cls) {
 
     SemaphoreGuard guard(&gd->registryLock);
     ULONG handle = gd->nextHandle.load();
-    bool full = handle == 0xFFFFFFFFu;
-    if (!full && handle >= gd->handleCapacity) {
-        full = !addChunk(gd, gd->handleCapacity / kChunkEntries);
-        if (!full) gd->handleCapacity += kChunkEntries;
-    }
+    bool full = false;
+    do {
+        full = handle == 0xFFFFFFFFu;
+        if (!full && handle >= gd->handleCapacity) {
+            full = !addChunk(gd, gd->handleCapacity / kChunkEntries);
+            if (!full) gd->handleCapacity += kChunkEntries;
+        }
+        if (!full && isTargetCode(handle)) gd->nextHandle.store(++handle, std::memory_order_release);
+    } while (!full && isTargetCode(handle));
     if (full) {
         object->~Tal_Object();
         Tal_FreeMem(memory);
@@ -225,7 +240,15 @@ void* Tal_GetObjectInstance(ULONG handle) {
     return nullptr;
 }
 
-void* Tal_LockObjectInstance(ULONG handle) { return pin(handle); }
+void* Tal_LockObjectInstance(ULONG handle) {
+    return pin(handle);
+}
+
+Tal_Object* Tal__LockObjectInstanceQuiet(ULONG handle) {
+    Tal_GlobalData* gd = Tal_GetGlobalData();
+    if (handle == 0 || checkHandle(gd, handle) != HandleState::Valid) return nullptr;
+    return pinSlot(slotOf(gd, handle));
+}
 
 void Tal_UnlockObjectInstance(void* instance) {
     if (instance) unpin(static_cast<Tal_Object*>(instance));
@@ -280,8 +303,12 @@ void Tal_DisposeObject(ULONG handle) {
     unpin(object);
 }
 
-ULONG Tal_LockObject(ULONG handle) { return ULONG(Tal_DoMethod(handle, TAL_LockObjectMethod)); }
-void Tal_UnlockObject(ULONG handle) { Tal_DoMethod(handle, TAL_UnlockObjectMethod); }
+ULONG Tal_LockObject(ULONG handle) {
+    return ULONG(Tal_DoMethod(handle, TAL_LockObjectMethod));
+}
+void Tal_UnlockObject(ULONG handle) {
+    Tal_DoMethod(handle, TAL_UnlockObjectMethod);
+}
 
 ULONG Tal_GetObjectClassID(ULONG handle) {
     Pinned pinned(handle);

@@ -36,14 +36,16 @@ Tal_Word forward(void* instance, ULONG id, const Tal_Word* args) {
 struct Setup {
     Setup() {
         Tal_Init();
-        Tal__SetupClass(&base, "BBase", 0x7F010000, nullptr, [](const TagItem*) { return newInstance(&base, nullptr); },
-                        dispose, baseDispatch, nullptr, sizeof(Instance));
-        Tal__SetupClass(&middle, "BMiddle", 0x7F020000, "BBase",
-                        [](const TagItem*) { return newInstance(&middle, "BBase"); }, dispose, forward, nullptr,
-                        sizeof(Instance));
-        Tal__SetupClass(&top, "BTop", 0x7F030000, "BMiddle",
-                        [](const TagItem*) { return newInstance(&top, "BMiddle"); }, dispose, forward, nullptr,
-                        sizeof(Instance));
+        Tal__SetupClass(
+            &base, "BBase", 0x7F010000, nullptr, [](const TagItem*) { return newInstance(&base, nullptr); },
+            dispose, baseDispatch, nullptr, sizeof(Instance));
+        Tal__SetupClass(
+            &middle, "BMiddle", 0x7F020000, "BBase",
+            [](const TagItem*) { return newInstance(&middle, "BBase"); }, dispose, forward, nullptr,
+            sizeof(Instance));
+        Tal__SetupClass(
+            &top, "BTop", 0x7F030000, "BMiddle", [](const TagItem*) { return newInstance(&top, "BMiddle"); },
+            dispose, forward, nullptr, sizeof(Instance));
     }
 };
 

@@ -108,7 +108,9 @@ HostEvent* host_CreateEvent(bool manualReset) {
     return event;
 }
 
-void host_DestroyEvent(HostEvent* event) { delete event; }
+void host_DestroyEvent(HostEvent* event) {
+    delete event;
+}
 
 void host_SetEvent(HostEvent* event) {
     {
@@ -131,7 +133,9 @@ bool host_WaitEvent(HostEvent* event, ULONG milliseconds) {
     return signalled;
 }
 
-ULONG host_CurrentThreadId() { return ULONG(syscall(SYS_gettid)); }
+ULONG host_CurrentThreadId() {
+    return ULONG(syscall(SYS_gettid));
+}
 
 void host_SetThreadName(const char* name) {
     char shortName[16] = {};
@@ -190,6 +194,23 @@ Process* CreateNewProc(const TagItem* tags) {
         return nullptr;
     }
     return task;
+}
+
+namespace {
+// Removes a task that host_ThisTask registered when its thread ends.
+struct AutoTask {
+    Task* task = nullptr;
+    ~AutoTask() {
+        if (task && currentTask == task) Tal__RemoveThisProcess(task);
+    }
+};
+thread_local AutoTask autoTask;
+} // namespace
+
+Task* host_ThisTask() {
+    if (currentTask) return currentTask;
+    autoTask.task = Tal__AddThisProcess();
+    return autoTask.task;
 }
 
 Task* FindTask(const char* name) {
@@ -337,7 +358,8 @@ void ReplyMsg(Message* msg) {
 
 static Message* firstMessage(MsgPort* port) {
     Forbid();
-    Message* msg = IsListEmpty(&port->mp_MsgList) ? nullptr : reinterpret_cast<Message*>(port->mp_MsgList.lh_Head);
+    Message* msg =
+        IsListEmpty(&port->mp_MsgList) ? nullptr : reinterpret_cast<Message*>(port->mp_MsgList.lh_Head);
     Permit();
     return msg;
 }
@@ -381,12 +403,18 @@ void Delay(LONG ticks) {
     if (ticks > 0) std::this_thread::sleep_for(std::chrono::milliseconds(int64_t(ticks) * 20));
 }
 
-Tal_Word putreg(ULONG, Tal_Word value) { return value; }
-Tal_Word getreg(ULONG) { return 1; }
+Tal_Word putreg(ULONG, Tal_Word value) {
+    return value;
+}
+Tal_Word getreg(ULONG) {
+    return 1;
+}
 
 static std::atomic<void*> intuitionBase{nullptr};
 
-void host_SetIntuitionBase(void* base) { intuitionBase = base; }
+void host_SetIntuitionBase(void* base) {
+    intuitionBase = base;
+}
 
 // The service libraries are built in; only the window layer has a record worth handing out.
 Tal_Word OpenLibrary(const char* name, ULONG) {

@@ -15,8 +15,8 @@ struct Task;
 
 constexpr UBYTE NT_TASK = 1;
 constexpr UBYTE NT_MSGPORT = 4;
-constexpr UBYTE NT_MESSAGE = 5;   // queued
-constexpr UBYTE NT_FREEMSG = 6;   // consumed without a reply port
+constexpr UBYTE NT_MESSAGE = 5; // queued
+constexpr UBYTE NT_FREEMSG = 6; // consumed without a reply port
 constexpr UBYTE NT_REPLYMSG = 7;
 constexpr UBYTE NT_SEMAPHORE = 15;
 
@@ -46,11 +46,11 @@ constexpr ULONG SIGBREAKF_CTRL_C = 0x1000; // asks a thread to finish
 using TaskEntry = ULONG (*)(Task* task);
 
 struct Task {
-    Node tc_Node;         // on the task list; the name is an owned copy
-    UBYTE tc_State;       // guarded by the forbid lock
-    ULONG tc_SigAlloc;    // touched by the owning thread only
-    ULONG tc_SigWait;     // guarded by the forbid lock
-    ULONG tc_SigRecvd;    // guarded by the forbid lock
+    Node tc_Node;           // on the task list; the name is an owned copy
+    UBYTE tc_State;         // guarded by the forbid lock
+    ULONG tc_SigAlloc;      // touched by the owning thread only
+    ULONG tc_SigWait;       // guarded by the forbid lock
+    ULONG tc_SigRecvd;      // guarded by the forbid lock
     MsgPort pr_MsgPortCopy; // snapshot of the thread's port taken at start; not used afterwards
     Tal_Word tc_UserData;
     ULONG tc_ThreadId;
@@ -82,6 +82,9 @@ Process* CreateNewProcTags(A... args) {
 }
 
 Task* FindTask(const char* name);
+// The calling thread's task; a thread that is not a task yet becomes one until it ends. For code that
+// any thread may call (locks of the object system).
+Task* host_ThisTask();
 ULONG Wait(ULONG mask);
 void Signal(Task* task, ULONG mask);
 ULONG SetSignal(ULONG newSignals, ULONG mask);

@@ -67,14 +67,9 @@ TEST(Lists, RemoveClearsLinksAndIsHarmlessTwice) {
 struct TagFixture {
     TagItem sub1[3] = {{40, 4}, {50, 5}, {TAG_DONE, 0}};
     TagItem sub2[2] = {{60, 6}, {TAG_DONE, 0}};
-    TagItem list[8] = {{10, 1},
-                       {TAG_SKIP, 3},
-                       {20, 2},
-                       {TAG_MORE, Tal_ToWord(sub1)},
-                       {30, 3},
-                       {TAG_MORE, Tal_ToWord(sub2)},
-                       {70, 7},
-                       {TAG_DONE, 0}};
+    TagItem list[8] = {
+        {10, 1}, {TAG_SKIP, 3}, {20, 2}, {TAG_MORE, Tal_ToWord(sub1)}, {30, 3}, {TAG_MORE, Tal_ToWord(sub2)},
+        {70, 7}, {TAG_DONE, 0}};
 };
 
 TEST(Tags, FindTagItemThroughSkipAndMore) {
@@ -83,13 +78,12 @@ TEST(Tags, FindTagItemThroughSkipAndMore) {
         Tag tag;
         Tal_Word expected; // 0 = not found
     } cases[] = {
-        {10, 1}, // before the skip
-        {20, 0}, // skipped
-        {40, 4}, // in the sub-list of the item the skip lands on, which is still examined for "more"
-        {50, 5},
-        {30, 3}, // compared: the first item n places after the skip item
-        {60, 6}, // a second "more" inside the list ...
-        {70, 7}, // ... and the walk goes on after it
+        {10, 1},          // before the skip
+        {20, 0},          // skipped
+        {40, 4},          // in the sub-list of the item the skip lands on, which is still examined for "more"
+        {50, 5}, {30, 3}, // compared: the first item n places after the skip item
+        {60, 6},          // a second "more" inside the list ...
+        {70, 7},          // ... and the walk goes on after it
         {99, 0},
     };
     for (const Case& c : cases) {
@@ -158,7 +152,10 @@ TEST(DynamicMemory, ByteOrdersFollowTheFlags) {
         {0, Tal_WriteDynamicMemoryUWORD, 258, {2, 1}},
         {1, Tal_WriteDynamicMemoryUWORD, 0x12345678, {0x56, 0x78}},
         {1, Tal_WriteDynamicMemoryUBYTE, 0x1FF, {0xFF}},
-        {6, Tal_WriteDynamicMemoryULONG, 0x01020304, {0x04, 0x03, 0x02, 0x01}}, // only flags value 1 is big-endian
+        {6,
+         Tal_WriteDynamicMemoryULONG,
+         0x01020304,
+         {0x04, 0x03, 0x02, 0x01}}, // only flags value 1 is big-endian
     };
     for (const Case& c : cases) {
         Tal_DynamicMemory* buf = Tal_InitDynamicMemoryA(c.flags);
@@ -179,7 +176,11 @@ TEST(DynamicMemory, GrowsExactlyAndAppends) {
     EXPECT_EQ(buf->writePosition, 10u);
     EXPECT_EQ(Tal_WriteDynamicMemory(buf, "abc", 3), 1u);
     EXPECT_EQ(buf->capacity, 13u);
-    EXPECT_EQ(std::memcmp(buf->data + 9, "\x09" "abc", 4), 0);
+    EXPECT_EQ(std::memcmp(buf->data + 9,
+                          "\x09"
+                          "abc",
+                          4),
+              0);
     Tal_CleanupDynamicMemory(buf);
     Tal_CleanupDynamicMemory(nullptr);
 }

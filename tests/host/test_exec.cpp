@@ -99,7 +99,8 @@ TEST(Ports, WaitPortSleepsUntilAMessageArrives) {
         MsgPort* own = CreateMsgPort();
         port = own;
         Message* got = nullptr;
-        while (!(got = WaitPort(own))) {}
+        while (!(got = WaitPort(own))) {
+        }
         EXPECT_EQ(got, &msg);
         EXPECT_EQ(GetMsg(own), &msg);
         while (!done) std::this_thread::yield();
@@ -140,7 +141,8 @@ ULONG processEntry(Task* task) {
     EXPECT_NE(task->pr_MsgPort, nullptr);
     EXPECT_EQ(task->pr_MsgPort->mp_SigTask, task);
     // Wait for the creator's go.
-    while (!(Wait(SIGBREAKF_CTRL_C) & SIGBREAKF_CTRL_C)) {}
+    while (!(Wait(SIGBREAKF_CTRL_C) & SIGBREAKF_CTRL_C)) {
+    }
     seen->store(1);
     return 0;
 }
