@@ -1,12 +1,19 @@
 // Start and end of the object system, and the class registry.
+#include "Tal/Root.h"
 #include "Tal/Tal.h"
+#include "host/dos.h"
 
 #include <cassert>
+#include <cstdio>
 #include <mutex>
 #include <span>
 #include <string_view>
 #include <unordered_map>
 
+ULONG Tal_InitGroupClass();
+void Tal_CleanupGroupClass();
+ULONG Tal_InitThreadClass();
+void Tal_CleanupThreadClass();
 void Tal__InitHandleTable(Tal_GlobalData* gd);
 void Tal__FreeHandleTable(Tal_GlobalData* gd);
 
@@ -21,10 +28,14 @@ struct InterfaceClass {
     ULONG (*init)();
     void (*cleanup)();
 };
-constexpr std::array<InterfaceClass, 0> interfaceClasses{};
+constexpr InterfaceClass interfaceClasses[] = {
+    {Tal_InitRootClass, Tal_CleanupRootClass},
+    {Tal_InitGroupClass, Tal_CleanupGroupClass},
+    {Tal_InitThreadClass, Tal_CleanupThreadClass},
+};
 
-constexpr const char* serviceLibraries[] = {"dos.library",  "graphics.library", "intuition.library",
-                                            "utility.library", "icon.library", "layers.library",
+constexpr const char* serviceLibraries[] = {"dos.library",          "graphics.library", "intuition.library",
+                                            "utility.library",      "icon.library",     "layers.library",
                                             "cybergraphics.library"};
 
 // Indexes over the class list, kept under the registry lock: the first registered class of a name, and
@@ -59,7 +70,9 @@ void rebuildIndexes() {
 
 } // namespace
 
-Tal_GlobalData* Tal_GetGlobalData() { return &globalData; }
+Tal_GlobalData* Tal_GetGlobalData() {
+    return &globalData;
+}
 
 Tal_GlobalData* Tal_Init() {
     std::lock_guard lock(initLock);
@@ -97,7 +110,7 @@ void Tal_CleanUp() {
 
     while (gd->pendingDisposals.load() > 0) Delay(10);
     while (Node* path = RemHead(&gd->searchPaths)) Tal_FreeMem(path);
-    for (auto it = interfaceClasses.rbegin(); it != interfaceClasses.rend(); ++it) it->cleanup();
+    for (auto it = std::rbegin(interfaceClasses); it != std::rend(interfaceClasses); ++it) it->cleanup();
     // Classes their owners forgot to remove must not look registered to the next start.
     while (Node* node = RemHead(&gd->classList)) reinterpret_cast<Tal_Class*>(node)->registered = 0;
 
@@ -214,4 +227,24 @@ void Tal_DebugDoClassMethod(const void* instance, ULONG id) {
 void Tal__ReportDiagnostic(const char* title, const char* text) {
     if (!globalData.diagnostics.load(std::memory_order_relaxed)) return;
     KPrintF("%s: %s\n", title, text);
+}
+
+void Tal__ReportObjectUsage(const char*, ULONG) {
+    Tal_SafeSave save;
+    FILE* file = Tal_SafeSaveOpen(&save, "objects.txt", "w");
+    if (!file) return;
+    long totalCount = 0, totalSize = 0;
+    {
+        SemaphoreGuard guard(&globalData.registryLock);
+        for (Tal_Class* cls : ListNodes<Tal_Class>(&globalData.classList)) {
+            long count = long(cls->instanceCount.load());
+            if (count == 0) continue;
+            long size = count * long(cls->instanceSize);
+            std::fprintf(file, "Class %s has %ld Objects, total size %ld\n", cls->name, count, size);
+            totalCount += count;
+            totalSize += size;
+        }
+    }
+    std::fprintf(file, "Total of %ld Objects, total size %ldkb\n\n", totalCount, totalSize / 1024);
+    if (!Tal_SafeSaveCommit(&save)) KPutStr("Tal__ReportObjectUsage: objects.txt could not be written\n");
 }

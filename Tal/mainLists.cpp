@@ -2,7 +2,9 @@
 #include "Tal/TalBase.h"
 
 // The header seen as the sentinel first node: its successor is the head.
-static Node* headSentinel(List* list) { return reinterpret_cast<Node*>(&list->lh_Head); }
+static Node* headSentinel(List* list) {
+    return reinterpret_cast<Node*>(&list->lh_Head);
+}
 
 List* NewList(List* list) {
     list->lh_Head = reinterpret_cast<Node*>(&list->lh_Tail);
@@ -20,9 +22,13 @@ void Insert(List* list, Node* node, Node* pred) {
     pred->ln_Succ = node;
 }
 
-void AddHead(List* list, Node* node) { Insert(list, node, nullptr); }
+void AddHead(List* list, Node* node) {
+    Insert(list, node, nullptr);
+}
 
-void AddTail(List* list, Node* node) { Insert(list, node, list->lh_TailPred); }
+void AddTail(List* list, Node* node) {
+    Insert(list, node, list->lh_TailPred);
+}
 
 Node* Remove(Node* node) {
     if (!node) return nullptr;
@@ -35,7 +41,9 @@ Node* Remove(Node* node) {
     return node;
 }
 
-Node* RemHead(List* list) { return IsListEmpty(list) ? nullptr : Remove(list->lh_Head); }
+Node* RemHead(List* list) {
+    return IsListEmpty(list) ? nullptr : Remove(list->lh_Head);
+}
 
 ULONG ListCount(const List* list) {
     ULONG n = 0;
@@ -58,7 +66,9 @@ ULONG IndexFromNode(const List* list, const Node* wanted) {
 
 // A skip item with data n moves the walk to the item n places after it. A skip of 0 would walk
 // backwards for ever, so it counts as 1 (no skip).
-static const TagItem* skipTarget(const TagItem* skip) { return skip + (skip->ti_Data ? skip->ti_Data : 1) - 1; }
+static const TagItem* skipTarget(const TagItem* skip) {
+    return skip + (skip->ti_Data ? skip->ti_Data : 1) - 1;
+}
 
 TagItem* FindTagItem(Tag tag, const TagItem* list) {
     for (const TagItem* item = list; item && item->ti_Tag != TAG_DONE; item++) {

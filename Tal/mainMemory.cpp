@@ -7,16 +7,36 @@ void* AllocVec(size_t size, ULONG flags) {
     if (size == 0) size = 1;
     return (flags & MEMF_CLEAR) ? std::calloc(1, size) : std::malloc(size);
 }
-void* AllocMem(size_t size, ULONG flags) { return AllocVec(size, flags); }
-void FreeVec(void* p) { std::free(p); }
-void FreeMem(void* p) { std::free(p); }
-void* Tal_AllocMem(size_t size) { return AllocVec(size, 0); }
-void* Tal_AllocMemClear(size_t size) { return AllocVec(size, MEMF_CLEAR); }
-void* Tal_Calloc(size_t count, size_t size) { return std::calloc(count ? count : 1, size ? size : 1); }
-void Tal_FreeMem(void* p) { std::free(p); }
-void* Tal_AllocMemQuick(size_t size) { return AllocVec(size, 0); }
-void Tal_FreeMemQuick(void* p) { std::free(p); }
-void Tal_FreeAsyncMsg(void* msg) { std::free(msg); }
+void* AllocMem(size_t size, ULONG flags) {
+    return AllocVec(size, flags);
+}
+void FreeVec(void* p) {
+    std::free(p);
+}
+void FreeMem(void* p) {
+    std::free(p);
+}
+void* Tal_AllocMem(size_t size) {
+    return AllocVec(size, 0);
+}
+void* Tal_AllocMemClear(size_t size) {
+    return AllocVec(size, MEMF_CLEAR);
+}
+void* Tal_Calloc(size_t count, size_t size) {
+    return std::calloc(count ? count : 1, size ? size : 1);
+}
+void Tal_FreeMem(void* p) {
+    std::free(p);
+}
+void* Tal_AllocMemQuick(size_t size) {
+    return AllocVec(size, 0);
+}
+void Tal_FreeMemQuick(void* p) {
+    std::free(p);
+}
+void Tal_FreeAsyncMsg(void* msg) {
+    std::free(msg);
+}
 
 char* Tal_StrDup(const char* text) {
     if (!text) return nullptr;
@@ -62,9 +82,15 @@ static ULONG writeInteger(Tal_DynamicMemory* buf, ULONG v, int bytes) {
     return Tal_WriteDynamicMemory(buf, out, ULONG(bytes));
 }
 
-ULONG Tal_WriteDynamicMemoryULONG(Tal_DynamicMemory* buf, ULONG v) { return writeInteger(buf, v, 4); }
-ULONG Tal_WriteDynamicMemoryUWORD(Tal_DynamicMemory* buf, ULONG v) { return writeInteger(buf, v, 2); }
-ULONG Tal_WriteDynamicMemoryUBYTE(Tal_DynamicMemory* buf, ULONG v) { return writeInteger(buf, v, 1); }
+ULONG Tal_WriteDynamicMemoryULONG(Tal_DynamicMemory* buf, ULONG v) {
+    return writeInteger(buf, v, 4);
+}
+ULONG Tal_WriteDynamicMemoryUWORD(Tal_DynamicMemory* buf, ULONG v) {
+    return writeInteger(buf, v, 2);
+}
+ULONG Tal_WriteDynamicMemoryUBYTE(Tal_DynamicMemory* buf, ULONG v) {
+    return writeInteger(buf, v, 1);
+}
 
 void Tal_CleanupDynamicMemory(Tal_DynamicMemory* buf) {
     if (!buf) return;

@@ -1,8 +1,12 @@
 #include "Tal/Tal.h"
+#include "host/dos.h"
 #include "support/TalTest.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 namespace {
 
@@ -98,19 +102,24 @@ Tal_Word topDispatch(void* instance, ULONG id, const Tal_Word* args) {
 }
 
 void registerTestClasses() {
-    Tal__SetupClass(&tBase, "TBase", 0x7E010000, nullptr, [](const TagItem*) { return newInstance(&tBase, nullptr); },
-                    disposeInstance, baseDispatch, baseMethods, sizeof(TestInstance));
-    Tal__SetupClass(&tMiddle, "TMiddle", 0x7E020000, "TBase",
-                    [](const TagItem*) { return newInstance(&tMiddle, "TBase"); }, disposeInstance,
-                    middleDispatch, middleMethods, sizeof(TestInstance));
-    Tal__SetupClass(&tTop, "TTop", 0x7E030000, "TMiddle", [](const TagItem*) { return newInstance(&tTop, "TMiddle"); },
-                    disposeInstance, topDispatch, topMethods, sizeof(TestInstance));
-    Tal__SetupClass(&tWindow, "TWindow", 0x00090000, "TBase",
-                    [](const TagItem*) { return newInstance(&tWindow, "TBase"); }, disposeInstance, forward, nullptr,
-                    sizeof(TestInstance));
-    Tal__SetupClass(&tScroller, "Scroller", 0x001C0000, nullptr,
-                    [](const TagItem*) { return newInstance(&tScroller, nullptr); }, disposeInstance, baseDispatch,
-                    nullptr, sizeof(TestInstance));
+    Tal__SetupClass(
+        &tBase, "TBase", 0x7E010000, nullptr, [](const TagItem*) { return newInstance(&tBase, nullptr); },
+        disposeInstance, baseDispatch, baseMethods, sizeof(TestInstance));
+    Tal__SetupClass(
+        &tMiddle, "TMiddle", 0x7E020000, "TBase",
+        [](const TagItem*) { return newInstance(&tMiddle, "TBase"); }, disposeInstance, middleDispatch,
+        middleMethods, sizeof(TestInstance));
+    Tal__SetupClass(
+        &tTop, "TTop", 0x7E030000, "TMiddle", [](const TagItem*) { return newInstance(&tTop, "TMiddle"); },
+        disposeInstance, topDispatch, topMethods, sizeof(TestInstance));
+    Tal__SetupClass(
+        &tWindow, "TWindow", 0x00090000, "TBase",
+        [](const TagItem*) { return newInstance(&tWindow, "TBase"); }, disposeInstance, forward, nullptr,
+        sizeof(TestInstance));
+    Tal__SetupClass(
+        &tScroller, "Scroller", 0x001C0000, nullptr,
+        [](const TagItem*) { return newInstance(&tScroller, nullptr); }, disposeInstance, baseDispatch,
+        nullptr, sizeof(TestInstance));
 }
 
 class Objects : public TalFixture {
@@ -183,7 +192,8 @@ TEST_F(Objects, BadHandlesYieldZeroAndAreReportedOnlyWithDiagnostics) {
         DebugCapture loud;
         EXPECT_EQ(Tal_DoMethod(c.handle, GetValue), 0u);
         if (c.report)
-            EXPECT_TRUE(loud.contains(std::string("Warning: ") + c.report)) << c.handle << ": " << loud.text();
+            EXPECT_TRUE(loud.contains(std::string("Warning: ") + c.report))
+                << c.handle << ": " << loud.text();
         else
             EXPECT_EQ(loud.text(), "");
         gd->diagnostics = 0;
@@ -196,8 +206,8 @@ TEST_F(Objects, MethodsTravelDownTheChainAndDisposalTakesItAll) {
     auto* topInstance = static_cast<TestInstance*>(Tal_GetObjectInstance(top));
     ULONG middle = topInstance->header.superObject;
     ULONG base = static_cast<Tal_Object*>(Tal_GetObjectInstance(middle))->superObject;
-    EXPECT_EQ(topInstance->value, 42u);           // the override ran ...
-    EXPECT_EQ(Tal_DoMethod(top, GetValue), 21u);  // ... and so did the base
+    EXPECT_EQ(topInstance->value, 42u);          // the override ran ...
+    EXPECT_EQ(Tal_DoMethod(top, GetValue), 21u); // ... and so did the base
     EXPECT_EQ(Tal_DoMethod(top, TopOnly), 3u);
     EXPECT_EQ(Tal_DoMethod(top, MiddleOnly), 2u);
     EXPECT_EQ(Tal_DoMethod(base, MiddleOnly), 0u); // inner instances do not see outer methods
@@ -282,7 +292,7 @@ TEST_F(Objects, SearchHierarchyClimbsContainersButSkipsTheObject) {
     EXPECT_EQ(Tal_GetParentObject(window), 0u);
     EXPECT_EQ(Tal_SearchHierachyForClassId(button, 0x00090000), window);
     EXPECT_EQ(Tal_SearchHierachyForClassId(button, 0x7E010000), group); // the group's chain holds a TBase
-    EXPECT_EQ(Tal_SearchHierachyForClassId(button, 0x7E030000), 0u);   // its own class
+    EXPECT_EQ(Tal_SearchHierachyForClassId(button, 0x7E030000), 0u);    // its own class
     EXPECT_EQ(Tal_SearchHierachyForClassId(0, 0x00090000), 0u);
     for (ULONG h : {button, group, window}) Tal_DisposeObject(h);
 }
@@ -341,6 +351,30 @@ TEST_F(Objects, ManyThreadsCreateCallAndDisposeAtOnce) {
     for (auto& thread : threads) thread.join();
     for (auto& slot : pool) Tal_DisposeObject(slot.load());
     EXPECT_GT(answered.load(), 0);
+}
+
+TEST_F(Objects, UsageReportCountsLiveObjects) {
+    std::string dir = std::string(std::getenv("VELURA_TEST_TMP") ? std::getenv("VELURA_TEST_TMP") : "/tmp") +
+                      "/usage-report";
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    setenv("VELURA_USER_DIR", dir.c_str(), 1);
+    host__ResetDirectories();
+    static Tal_Class hundred;
+    Tal__SetupClass(
+        &hundred, "Hundred", 0x7E090000, nullptr, [](const TagItem*) { return Tal_AllocObjectMem(&hundred); },
+        Tal_FreeObjectMem, [](void*, ULONG, const Tal_Word*) { return Tal_Word(0); }, nullptr, 100);
+    ULONG objects[3];
+    for (ULONG& h : objects) h = Tal_CreateObject("Hundred");
+    Tal__ReportObjectUsage(__FILE__, __LINE__);
+    std::ifstream in(dir + "/objects.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(),
+              "Class Hundred has 3 Objects, total size 300\nTotal of 3 Objects, total size 0kb\n\n");
+    for (ULONG h : objects) Tal_DisposeObject(h);
+    Tal__CleanupClass(&hundred);
+    unsetenv("VELURA_USER_DIR");
+    host__ResetDirectories();
 }
 
 } // namespace
