@@ -13,30 +13,19 @@ constexpr ULONG kDropEnquiries[] = {0x000901C2, 0x000901CC, 0x000901D6, 0x001800
 
 #define ENTRY(id, name, kind, counterpart, argFormat, resultFormat)                                          \
     { id, name, kind, counterpart, argFormat, nullptr, resultFormat, nullptr, nullptr }
+// The methods that can be named in stored text. Only attributes and harmless switches: a stored text is
+// outside data, so nothing that takes a pointer or disposes objects is reachable by name.
 const Tal_MethodEntry rootMethods[] = {
-    ENTRY(TAL_DisposeSelf, "Tal_DisposeSelf", TAL_METHOD_PLAIN, 0, nullptr, nullptr),
-    ENTRY(TAL_DrawObject, "Tal_DrawObject", TAL_METHOD_PLAIN, 0, nullptr, nullptr),
     ENTRY(TAL_SetLabel, "Tal_SetLabel", TAL_METHOD_SETTER, TAL_GetLabel, "%s", nullptr),
     ENTRY(TAL_GetLabel, "Tal_GetLabel", TAL_METHOD_GETTER, TAL_SetLabel, nullptr, "%s"),
-    ENTRY(TAL_HandleIDCMP, "Tal_HandleIDCMP", TAL_METHOD_PLAIN, 0, nullptr, nullptr),
-    ENTRY(TAL_SetDrawInfo, "Tal_SetDrawInfo", TAL_METHOD_PLAIN, TAL_GetDrawInfo, nullptr, nullptr),
-    ENTRY(TAL_GetDrawInfo, "Tal_GetDrawInfo", TAL_METHOD_PLAIN, TAL_SetDrawInfo, nullptr, nullptr),
-    ENTRY(TAL_GetBox, "Tal_GetBox", TAL_METHOD_PLAIN, 0, nullptr, nullptr),
     ENTRY(TAL_SetBox, "Tal_SetBox", TAL_METHOD_PLAIN, 0, "%ld%ld%ld%ld", nullptr),
-    ENTRY(TAL_Start, "Tal_Start", TAL_METHOD_PLAIN, TAL_Stop, nullptr, nullptr),
-    ENTRY(TAL_Stop, "Tal_Stop", TAL_METHOD_PLAIN, TAL_Start, nullptr, nullptr),
     ENTRY(TAL_SetWeight, "Tal_SetWeight", TAL_METHOD_SETTER, 0, "%ld", nullptr),
     ENTRY(TAL_SetUserData, "Tal_SetUserData", TAL_METHOD_SETTER, TAL_GetUserData, "%ld", nullptr),
     ENTRY(TAL_GetUserData, "Tal_GetUserData", TAL_METHOD_GETTER, TAL_SetUserData, nullptr, "%ld"),
-    ENTRY(TAL_Pressed, "Tal_Pressed", TAL_METHOD_PLAIN, TAL_Released, nullptr, nullptr),
-    ENTRY(TAL_Released, "Tal_Released", TAL_METHOD_PLAIN, TAL_Pressed, nullptr, nullptr),
     ENTRY(TAL_Show, "Tal_Show", TAL_METHOD_PLAIN, TAL_Hide, nullptr, nullptr),
     ENTRY(TAL_Hide, "Tal_Hide", TAL_METHOD_PLAIN, TAL_Show, nullptr, nullptr),
-    ENTRY(TAL_StoreChildren, "Tal_StoreChildren", TAL_METHOD_PLAIN, 0, nullptr, nullptr),
-    ENTRY(TAL_StoreObject, "Tal_StoreObject", TAL_METHOD_PLAIN, 0, nullptr, nullptr),
     ENTRY(TAL_SetObjectName, "Tal_SetObjectName", TAL_METHOD_SETTER, TAL_GetObjectName, "%s", nullptr),
     ENTRY(TAL_GetObjectName, "Tal_GetObjectName", TAL_METHOD_GETTER, TAL_SetObjectName, nullptr, "%s"),
-    ENTRY(TAL_FindObjectByName, "Tal_FindObjectByName", TAL_METHOD_PLAIN, 0, "%s", nullptr),
     ENTRY(TAL_SetColour1, "Tal_SetColour1", TAL_METHOD_SETTER, 0, "%lx", nullptr),
     ENTRY(TAL_SetColour2, "Tal_SetColour2", TAL_METHOD_SETTER, 0, "%lx", nullptr),
     ENTRY(TAL_SetColour3, "Tal_SetColour3", TAL_METHOD_SETTER, 0, "%lx", nullptr),
@@ -183,6 +172,8 @@ Tal_Word Tal_DoRootClassMethod(void* instance, ULONG id, const Tal_Word* args) {
     case TAL_StoreChildren:
     case TAL_StoreReserved:
         return 0;
+    case TAL_StoreObject:
+        return Tal__InternalStoreObject(topmost(self), reinterpret_cast<Tal_StoreObjectData*>(args[0]));
     case TAL_SetObjectName: {
         Tal_FreeMem(self->name);
         self->name = nullptr;

@@ -6,6 +6,7 @@
 #include "host/host.h"
 
 #include <atomic>
+#include <cstdio>
 
 struct Tal_Class;
 struct Tal_DrawInfo;
@@ -374,3 +375,26 @@ using Tal_AsyncHandler = void (*)(Tal_AsyncMessage* msg, void* user);
 void Tal__DrainAsyncPort(MsgPort* port, Tal_AsyncHandler handler, void* user);
 
 ULONG Tal_AsyncDisposeObject(ULONG handle);
+
+// ---------------------------------------------------------------------------------------------------
+// Stored objects: objects written as text (".TalStr" files) and rebuilt from it.
+
+struct Tal_StoreObjectData {
+    FILE* file;
+    Tal_Word reserved;
+    LONG depth; // indentation of the object being written
+    ULONG flag;
+};
+
+ULONG Tal_StoreObjectToDisk(ULONG handle, const char* fileName, ULONG flags);
+ULONG Tal__InternalStoreObject(ULONG handle, Tal_StoreObjectData* context);
+ULONG Tal__InternalStoreObjectMethods(ULONG handle, Tal_StoreObjectData* context);
+// The text of the whole object in a block of its own (release with Tal_FreeStoredObjectBuffer); none on
+// failure. The size excludes the terminating zero.
+char* Tal_StoreObjectToBuffer(ULONG handle, ULONG* size, ULONG flags);
+void Tal_FreeStoredObjectBuffer(char* text);
+ULONG Tal_RestoreObjectFromDisk(const char* fileName);
+// Parses (and rewrites) the text; restored text attributes point into it, so it must live as long as
+// the objects. Returns the first object created.
+ULONG Tal_CreateObjectsFromString(char* text);
+ULONG Tal_CopyObjectToObject(ULONG destination, ULONG source);

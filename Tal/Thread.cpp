@@ -19,17 +19,6 @@ struct ThreadInstance {
     LONG stopperSignal;
 };
 
-#define ENTRY(id, name, kind, argFormat)                                                                     \
-    { id, name, kind, 0, argFormat, nullptr, nullptr, nullptr, nullptr }
-const Tal_MethodEntry threadMethods[] = {
-    ENTRY(TAL_SetThreadEntry, "Tal_SetThreadEntry", TAL_METHOD_SETTER, "%lx"),
-    ENTRY(TAL_SetThreadStackSize, "Tal_SetThreadStackSize", TAL_METHOD_SETTER, "%ld"),
-    ENTRY(TAL_SetThreadName, "Tal_SetThreadName", TAL_METHOD_SETTER, "%s"),
-    ENTRY(TAL_SetThreadPriority, "Tal_SetThreadPriority", TAL_METHOD_SETTER, "%ld"),
-    ENTRY(0, nullptr, 0, nullptr),
-};
-#undef ENTRY
-
 ULONG threadEntry(Task* task) {
     auto* self = reinterpret_cast<ThreadInstance*>(task->tc_UserData);
     // Kept locked, so that the instance outlives a disposal from inside the entry function.
@@ -154,8 +143,7 @@ Tal_Word Tal_DoThreadClassMethod(void* instance, ULONG id, const Tal_Word* args)
 
 ULONG Tal_InitThreadClass() {
     return Tal__SetupClass(&threadClass, "Thread", 0x000F0000, "Root", Tal_NewThreadClass,
-                           Tal_DisposeThreadClass, Tal_DoThreadClassMethod, threadMethods,
-                           sizeof(ThreadInstance));
+                           Tal_DisposeThreadClass, Tal_DoThreadClassMethod, nullptr, sizeof(ThreadInstance));
 }
 
 void Tal_CleanupThreadClass() {
