@@ -400,7 +400,33 @@ void ReleaseSemaphore(SignalSemaphore* sem) {
 // Time, libraries, registers.
 
 void Delay(LONG ticks) {
-    if (ticks > 0) std::this_thread::sleep_for(std::chrono::milliseconds(int64_t(ticks) * 20));
+    if (ticks <= 0) return;
+    Task* task = currentTask;
+    if (task) {
+        Forbid();
+        task->tc_Sleeping = 1;
+        Permit();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(int64_t(ticks) * 20));
+    if (task) {
+        Forbid();
+        task->tc_Sleeping = 0;
+        Permit();
+    }
+}
+
+bool host_TasksIdle() {
+    ensureTaskList();
+    std::lock_guard lock(taskListLock);
+    Forbid();
+    bool idle = true;
+    for (Task* task : ListNodes<Task>(&taskList)) {
+        if (task == currentTask) continue;
+        bool asleep = task->tc_Sleeping || (task->tc_State == TS_WAIT && !(task->tc_SigRecvd & task->tc_SigWait));
+        if (!asleep) idle = false;
+    }
+    Permit();
+    return idle;
 }
 
 Tal_Word putreg(ULONG, Tal_Word value) {

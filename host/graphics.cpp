@@ -1,6 +1,7 @@
 // Drawing ports on layer surfaces: pens, clipping, rectangles, lines, curves, ellipses, text, pixel
 // blocks, regions, planar bitmaps and video data.
 #include "host/graphics.h"
+#include "host/wm.h"
 #include "host/host.h"
 
 #include <algorithm>
@@ -73,6 +74,7 @@ bool withLayer(Layer* layer, F&& f) {
     if (clip.empty()) return false;
     f(Target{*s, clip});
     layer->changes.fetch_add(1, std::memory_order_relaxed);
+    host_NoteScreenChange();
     return true;
 }
 

@@ -59,6 +59,7 @@ struct Task {
     TaskEntry tc_Entry;
     MsgPort* pr_MsgPort;
     Tal_GlobalData* tc_GlobalData;
+    UBYTE tc_Sleeping; // in Delay; guarded by the forbid lock
 };
 using Process = Task;
 
@@ -82,6 +83,8 @@ Process* CreateNewProcTags(A... args) {
 }
 
 Task* FindTask(const char* name);
+// True when every task but the caller's sleeps in Wait or Delay with no signal it waits for pending.
+bool host_TasksIdle();
 // The calling thread's task; a thread that is not a task yet becomes one until it ends. For code that
 // any thread may call (locks of the object system).
 Task* host_ThisTask();
