@@ -761,3 +761,21 @@ void host_SetPointerShape(host_Pointer shape) {
 }
 
 host_Pointer host_GetPointerShape() { return pointerShape.load(); }
+
+UBYTE host_CharForKey(ULONG vk, bool shift, bool control) {
+    if (vk >= 'A' && vk <= 'Z') {
+        if (control) return UBYTE(vk - 'A' + 1);
+        return UBYTE(shift ? vk : vk + 32);
+    }
+    if (control) return 0;
+    if ((vk >= '0' && vk <= '9') || vk == VK_SPACE) return UBYTE(vk);
+    switch (vk) {
+    case VK_RETURN:
+    case VK_BACK:
+    case VK_TAB:
+    case VK_ESCAPE:
+        return UBYTE(vk);
+    default:
+        return 0;
+    }
+}

@@ -180,3 +180,9 @@ bool host_QueuesIdle();
 // layer); changing it counts as a screen change.
 void host_SetPointerShape(host_Pointer shape);
 host_Pointer host_GetPointerShape();
+
+// The character a key gives, as the host reports it with the key: letters (A-Z are virtual keys 65-90)
+// in lower or upper case, with Control the control code 1-26; digits and space; Return 13, BackSpace 8,
+// Tab 9 and Escape 27. 0 for keys that give no character (other printable characters arrive as typed
+// text, not through this).
+UBYTE host_CharForKey(ULONG vk, bool shift, bool control);
