@@ -10,10 +10,12 @@
 #include <string_view>
 #include <unordered_map>
 
-ULONG Tal_InitGroupClass();
-void Tal_CleanupGroupClass();
-ULONG Tal_InitThreadClass();
-void Tal_CleanupThreadClass();
+#include "Tal/Group.h"
+#include "Tal/Thread.h"
+#include "Tal/Window.h"
+
+ULONG Tal_InitScreenClass();
+void Tal_CleanupScreenClass();
 void Tal__InitHandleTable(Tal_GlobalData* gd);
 void Tal__FreeHandleTable(Tal_GlobalData* gd);
 
@@ -32,6 +34,8 @@ constexpr InterfaceClass interfaceClasses[] = {
     {Tal_InitRootClass, Tal_CleanupRootClass},
     {Tal_InitGroupClass, Tal_CleanupGroupClass},
     {Tal_InitThreadClass, Tal_CleanupThreadClass},
+    {Tal_InitWindowClass, Tal_CleanupWindowClass},
+    {Tal_InitScreenClass, Tal_CleanupScreenClass},
 };
 
 constexpr const char* serviceLibraries[] = {"dos.library",          "graphics.library", "intuition.library",

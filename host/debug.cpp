@@ -43,3 +43,20 @@ void KPrintF(const char* format, ...) {
     va_end(args);
     KPutStr(line);
 }
+
+// The leak checker of the sanitizer builds is told about memory that system libraries keep until the
+// process ends (fontconfig's parsed configuration, and D-Bus, which SDL opens and never closes); every
+// program that draws text or opens a display would otherwise fail it. One list for the whole program, in a
+// file every program links.
+#if defined(__SANITIZE_ADDRESS__)
+#define VELURA_LEAK_CHECKER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELURA_LEAK_CHECKER 1
+#endif
+#endif
+#ifdef VELURA_LEAK_CHECKER
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
+}
+#endif

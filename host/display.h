@@ -24,5 +24,9 @@ host_QuitHandler host_GetQuitHandler();
 // false when the file cannot be written (the old file stays).
 bool host_SaveScreenshot(const char* fileName);
 
+// Opens the help pages (Help/TableOfContents.htm below the installation directory) in the desktop's
+// browser.
+void host_OpenHelp();
+
 // Idle: every host queue empty and waiting, every task (except the caller's) asleep in Wait or Delay.
 bool host_Idle();

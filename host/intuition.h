@@ -71,7 +71,7 @@ struct Screen {
     WORD LeftEdge, TopEdge, Width, Height; // the work area, in which windows are placed
     char* Title;
     void* ColorMap;
-    RastPort RastPort;
+    struct RastPort RastPort;
     LONG FontHeight;
     ULONG BackgroundColour;
     ULONG Colours[3];
@@ -153,6 +153,21 @@ void BeginRefresh(Window* window);
 void EndRefresh(Window* window, ULONG complete = 1);
 ULONG Tal_SetCursor(Window* window, ULONG shape);
 void ScrollWindowRaster(Window* window, LONG dx, LONG dy, LONG x0, LONG y0, LONG x1, LONG y1);
+
+// The window that hears the screen's close request and its menu commands (the program's main window).
+void host_SetMainWindow(Window* window);
+
+// Data handed over by another instance of the program, as the screen receives it (identifier 0x0013003C:
+// a path to open). The handler runs in the screen's thread; the record is freed after it returns.
+struct host_CopyData {
+    ULONG id;
+    ULONG size;      // bytes of data, not counting the zero that always follows them
+    UBYTE data[1];
+};
+using host_CopyDataHandler = void (*)(const host_CopyData* data);
+void host_SetCopyDataHandler(host_CopyDataHandler handler);
+// Queues data to the screen (any thread); false when there is no screen or memory.
+bool host_SendCopyData(ULONG id, const void* data, size_t size);
 
 // Private messages of windows: a text-entry control inside the window (box relative to the inner area;
 // style 0 leaves it without the Return and Tab rules), full screen on (1) and off (0).

@@ -16,21 +16,6 @@
 #include <string>
 #include <vector>
 
-// fontconfig leaks a few bytes while it parses its configuration files; the leak checker of the
-// sanitizer builds is told so, or every program that draws text would fail it.
-#if defined(__SANITIZE_ADDRESS__)
-#define VELURA_LEAK_CHECKER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VELURA_LEAK_CHECKER 1
-#endif
-#endif
-#ifdef VELURA_LEAK_CHECKER
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-#endif
-
 namespace {
 
 constexpr LONG kInterfaceFontSize = 11;

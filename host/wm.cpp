@@ -5,6 +5,7 @@
 // may be held while a queue lock is taken, never the other way round, and no lock is held while a window
 // procedure runs.
 #include "host/wm.h"
+#include "host/host.h"
 
 #include <algorithm>
 #include <chrono>
@@ -58,19 +59,21 @@ struct ThreadQueue {
 
 namespace {
 
-std::mutex tree;
-std::vector<host_Window*> topLevel; // back to front
-std::set<host_Window*> allWindows;
+// The state below is shared with threads that may still run while the process ends (pumps, timers), so
+// none of it is ever destroyed.
+std::mutex& tree = *new std::mutex;
+std::vector<host_Window*>& topLevel = *new std::vector<host_Window*>; // back to front
+std::set<host_Window*>& allWindows = *new std::set<host_Window*>;
 host_Window* focus = nullptr;
 host_Window* capture = nullptr;
-std::vector<host_Window*> modal;
+std::vector<host_Window*>& modal = *new std::vector<host_Window*>;
 bool keys[256] = {};
 LONG pointerX = 0, pointerY = 0;
 LONG screenWidth = 240, screenHeight = 320;
 
 // Every thread's queue, for the idle check.
-std::mutex queuesLock;
-std::vector<ThreadQueue*> queues;
+std::mutex& queuesLock = *new std::mutex;
+std::vector<ThreadQueue*>& queues = *new std::vector<ThreadQueue*>;
 
 struct QueueHolder {
     ThreadQueue* queue = nullptr;
@@ -81,13 +84,15 @@ struct QueueHolder {
             queues.erase(std::remove(queues.begin(), queues.end(), queue), queues.end());
         }
         // Whoever still waits for an answer from this thread gets 0.
-        std::lock_guard guard(queue->lock);
-        for (SentMessage* s : queue->sent) {
-            std::lock_guard callerGuard(s->caller->lock);
-            s->done = true;
-            s->caller->wake.notify_all();
+        {
+            std::lock_guard guard(queue->lock);
+            for (SentMessage* s : queue->sent) {
+                std::lock_guard callerGuard(s->caller->lock);
+                s->done = true;
+                s->caller->wake.notify_all();
+            }
+            queue->sent.clear();
         }
-        queue->sent.clear();
         delete queue;
     }
 };
@@ -103,10 +108,12 @@ ThreadQueue& myQueue() {
 }
 
 // Screen changes, for the presenter.
-std::mutex changeLock;
-std::condition_variable changeWake;
+// Condition variables that detached threads wait on are never destroyed: destroying one at exit waits
+// for its waiters, which never come back.
+std::mutex& changeLock = *new std::mutex;
+std::condition_variable& changeWake = *new std::condition_variable;
 std::atomic<ULONG> changeCount{0};
-std::atomic<bool> presenterWaiting{false};
+std::atomic<int> presentersWaiting{0};
 
 // Timers.
 struct Timer {
@@ -115,13 +122,15 @@ struct Timer {
     std::chrono::milliseconds period;
     std::chrono::steady_clock::time_point due;
 };
-std::mutex timerLock;
-std::condition_variable timerWake;
-std::vector<Timer> timers;
-std::thread timerThread;
+std::mutex& timerLock = *new std::mutex;
+std::condition_variable& timerWake = *new std::condition_variable;
+std::vector<Timer>& timers = *new std::vector<Timer>;
+bool timerRunning = false;
 bool timerStop = false;
 
-bool valid(host_Window* w) { return w && allWindows.count(w); } // under the tree lock
+bool valid(host_Window* w) {
+    return w && allWindows.count(w);
+} // under the tree lock
 
 host_Rect screenRectOf(const host_Window* w) { // under the tree lock
     host_Rect r = w->rect;
@@ -145,9 +154,13 @@ bool inside(const host_Window* w, const host_Window* ancestor) {
 }
 
 // Pop-ups and shell windows stay above their ordinary siblings.
-int layerOf(const host_Window* w) { return (w->style & HWS_SHELL) ? 2 : (w->style & HWS_POPUP) ? 1 : 0; }
+int layerOf(const host_Window* w) {
+    return (w->style & HWS_SHELL) ? 2 : (w->style & HWS_POPUP) ? 1 : 0;
+}
 
-std::vector<host_Window*>& siblingsOf(host_Window* w) { return w->parent ? w->parent->children : topLevel; }
+std::vector<host_Window*>& siblingsOf(host_Window* w) {
+    return w->parent ? w->parent->children : topLevel;
+}
 
 void placeByLayer(std::vector<host_Window*>& list, host_Window* w) {
     list.erase(std::remove(list.begin(), list.end(), w), list.end());
@@ -242,7 +255,9 @@ bool takeMessage(ThreadQueue& q, HostMessage* out) {
     return false;
 }
 
+// Runs while timers exist; detached, so that a process may end without stopping it.
 void timerLoop() {
+    host_SetThreadName("host timers");
     std::unique_lock guard(timerLock);
     while (!timerStop) {
         auto now = std::chrono::steady_clock::now();
@@ -267,6 +282,8 @@ void timerLoop() {
         }
         timerWake.wait_until(guard, next);
     }
+    timerRunning = false;
+    timerWake.notify_all();
 }
 
 void removeTimers(host_Window* w) {
@@ -284,7 +301,8 @@ void copySurface(host_Surface* out, host_Window* w, const host_Rect& at, const h
     LONG y1 = std::min({at.y + std::min(at.h, s->height), clip.y + clip.h, out->height});
     for (LONG y = y0; y < y1; y++)
         std::copy(s->pixels + size_t(y - at.y) * s->stride + (x0 - at.x),
-                  s->pixels + size_t(y - at.y) * s->stride + (x1 - at.x), out->pixels + size_t(y) * out->stride + x0);
+                  s->pixels + size_t(y - at.y) * s->stride + (x1 - at.x),
+                  out->pixels + size_t(y) * out->stride + x0);
 }
 
 void composeTree(host_Surface* out, host_Window* w, LONG ox, LONG oy, host_Rect clip) {
@@ -310,9 +328,14 @@ host_Window* keyTarget() {
     return focus;
 }
 
+ULONG modifierState() {
+    return (keys[VK_SHIFT] ? MK_SHIFT : 0) | (keys[VK_CONTROL] ? MK_CONTROL : 0) |
+           (keys[VK_MENU] ? MK_ALT : 0);
+}
+
 ULONG buttonState() {
     return (keys[1] ? MK_LBUTTON : 0) | (keys[2] ? MK_RBUTTON : 0) | (keys[4] ? MK_MBUTTON : 0) |
-           (keys[VK_SHIFT] ? MK_SHIFT : 0) | (keys[VK_CONTROL] ? MK_CONTROL : 0);
+           modifierState();
 }
 
 void postMouse(host_Window* target, ULONG message, LONG x, LONG y) {
@@ -332,13 +355,10 @@ void host_InitWindowSystem(LONG width, LONG height) {
 }
 
 void host_CleanupWindowSystem() {
-    {
-        std::lock_guard guard(timerLock);
-        timerStop = true;
-        timerWake.notify_all();
-    }
-    if (timerThread.joinable()) timerThread.join();
-    std::lock_guard guard(timerLock);
+    std::unique_lock guard(timerLock);
+    timerStop = true;
+    timerWake.notify_all();
+    timerWake.wait(guard, [] { return !timerRunning; });
     timerStop = false;
     timers.clear();
 }
@@ -441,7 +461,9 @@ void host_SetUserData(host_Window* w, Tal_Word data) {
     if (valid(w)) w->user = data;
 }
 
-Layer* host_GetLayer(host_Window* w) { return w ? &w->layer : nullptr; }
+Layer* host_GetLayer(host_Window* w) {
+    return w ? &w->layer : nullptr;
+}
 
 host_Rect host_GetRect(host_Window* w) {
     std::lock_guard guard(tree);
@@ -463,7 +485,9 @@ ULONG host_GetStyle(host_Window* w) {
     return valid(w) ? w->style : 0;
 }
 
-const char* host_GetName(host_Window* w) { return w ? w->name.c_str() : ""; }
+const char* host_GetName(host_Window* w) {
+    return w ? w->name.c_str() : "";
+}
 
 void host_SetWindowRect(host_Window* w, const host_Rect& rect) {
     if (rect.w < 1 || rect.h < 1) return;
@@ -519,7 +543,8 @@ void host_BringToTop(host_Window* w) {
         if (!valid(w)) return;
         auto& list = siblingsOf(w);
         list.erase(std::remove(list.begin(), list.end(), w), list.end());
-        auto at = std::find_if(list.begin(), list.end(), [&](host_Window* o) { return layerOf(o) > layerOf(w); });
+        auto at =
+            std::find_if(list.begin(), list.end(), [&](host_Window* o) { return layerOf(o) > layerOf(w); });
         list.insert(at, w);
     }
     host_NoteScreenChange();
@@ -637,7 +662,8 @@ bool host_GetMessage(HostMessage* out) {
 bool host_PeekMessage(HostMessage* out) {
     ThreadQueue& q = myQueue();
     std::unique_lock held(q.lock);
-    while (serveSent(q, held)) {}
+    while (serveSent(q, held)) {
+    }
     return takeMessage(q, out);
 }
 
@@ -672,7 +698,10 @@ void host_SetTimer(host_Window* w, ULONG id, ULONG milliseconds) {
                  timers.end());
     auto period = std::chrono::milliseconds(std::max<ULONG>(milliseconds, 1));
     timers.push_back({w, id, period, std::chrono::steady_clock::now() + period});
-    if (!timerThread.joinable()) timerThread = std::thread(timerLoop);
+    if (!timerRunning) {
+        timerRunning = true;
+        std::thread(timerLoop).detach();
+    }
     timerWake.notify_all();
 }
 
@@ -704,12 +733,12 @@ void host_InjectButton(int button, bool down, LONG x, LONG y) {
 void host_InjectKey(ULONG vk, bool down) {
     std::lock_guard guard(tree);
     if (vk < 256) keys[vk] = down;
-    if (host_Window* target = keyTarget()) post(target, down ? HM_KEYDOWN : HM_KEYUP, vk, 0);
+    if (host_Window* target = keyTarget()) post(target, down ? HM_KEYDOWN : HM_KEYUP, vk, modifierState());
 }
 
 void host_InjectChar(UBYTE character) {
     std::lock_guard guard(tree);
-    if (host_Window* target = keyTarget()) post(target, HM_CHAR, character, 0);
+    if (host_Window* target = keyTarget()) post(target, HM_CHAR, character, modifierState());
 }
 
 void host_GetPointer(LONG* x, LONG* y) {
@@ -724,9 +753,12 @@ void host_ComposeScreen(host_Surface* out) {
     for (host_Window* w : topLevel) composeTree(out, w, 0, 0, {0, 0, out->width, out->height});
 }
 
+// Drawing is frequent and presenters are few: the lock is only taken when someone waits. The count and
+// the waiter count are sequentially consistent, so a change is either seen by the waiter's check or
+// followed by a notification under the lock.
 void host_NoteScreenChange() {
-    changeCount.fetch_add(1, std::memory_order_release);
-    if (presenterWaiting.load(std::memory_order_acquire)) {
+    changeCount.fetch_add(1);
+    if (presentersWaiting.load() > 0) {
         std::lock_guard guard(changeLock);
         changeWake.notify_all();
     }
@@ -734,18 +766,19 @@ void host_NoteScreenChange() {
 
 ULONG host_WaitScreenChange(ULONG seen, ULONG milliseconds) {
     std::unique_lock guard(changeLock);
-    presenterWaiting = true;
+    presentersWaiting++;
     changeWake.wait_for(guard, std::chrono::milliseconds(milliseconds),
-                        [&] { return changeCount.load(std::memory_order_acquire) != seen; });
-    presenterWaiting = false;
-    return changeCount.load(std::memory_order_acquire);
+                        [&] { return changeCount.load() != seen; });
+    presentersWaiting--;
+    return changeCount.load();
 }
 
 bool host_QueuesIdle() {
     std::lock_guard guard(queuesLock);
     for (ThreadQueue* q : queues) {
         std::lock_guard queueGuard(q->lock);
-        bool painting = std::any_of(q->windows.begin(), q->windows.end(), [](host_Window* w) { return w->paintPending; });
+        bool painting =
+            std::any_of(q->windows.begin(), q->windows.end(), [](host_Window* w) { return w->paintPending; });
         if (!q->posted.empty() || !q->sent.empty() || painting || q->quit) return false;
         if (!q->windows.empty() && !q->waiting) return false;
     }
@@ -760,7 +793,9 @@ void host_SetPointerShape(host_Pointer shape) {
     if (pointerShape.exchange(shape) != shape) host_NoteScreenChange();
 }
 
-host_Pointer host_GetPointerShape() { return pointerShape.load(); }
+host_Pointer host_GetPointerShape() {
+    return pointerShape.load();
+}
 
 UBYTE host_CharForKey(ULONG vk, bool shift, bool control) {
     if (vk >= 'A' && vk <= 'Z') {

@@ -62,6 +62,9 @@ constexpr ULONG MK_RBUTTON = 2;
 constexpr ULONG MK_SHIFT = 4;
 constexpr ULONG MK_CONTROL = 8;
 constexpr ULONG MK_MBUTTON = 16;
+constexpr ULONG MK_ALT = 32;
+// Key and character messages carry the modifier keys held when they were sent (MK_SHIFT, MK_CONTROL,
+// MK_ALT) in lParam, so that a queued message reports its own state, not the keyboard's at handling.
 inline Tal_Word host_MakePoint(LONG x, LONG y) { return Tal_Word(UWORD(x)) | (Tal_Word(UWORD(y)) << 16); }
 inline LONG host_PointX(Tal_Word lp) { return WORD(lp & 0xFFFF); }
 inline LONG host_PointY(Tal_Word lp) { return WORD((lp >> 16) & 0xFFFF); }

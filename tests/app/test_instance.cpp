@@ -1,0 +1,191 @@
+// The single running copy (hand-over of paths, refusal of bad data, stale sockets) and the help command.
+#include "host/display.h"
+#include "host/dos.h"
+#include "host/instance.h"
+
+#include "support/TalTest.h"
+
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string testDir(const char* name) {
+    const char* tmp = std::getenv("VELURA_TEST_TMP");
+    std::string dir = std::string(tmp ? tmp : "/tmp") + "/" + name + "-" + std::to_string(getpid());
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+    return dir;
+}
+
+// Paths the running copy received.
+std::mutex receivedLock;
+std::condition_variable receivedWake;
+std::vector<std::string> received;
+
+void collect(const char* path) {
+    std::lock_guard guard(receivedLock);
+    received.push_back(path);
+    receivedWake.notify_all();
+}
+
+bool receivedCount(size_t n) {
+    std::unique_lock guard(receivedLock);
+    return receivedWake.wait_for(guard, std::chrono::seconds(20), [&] { return received.size() >= n; });
+}
+
+sockaddr_un socketAddress() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    EXPECT_EQ(host_InstanceSocketPath(address.sun_path, sizeof address.sun_path), 1u);
+    return address;
+}
+
+// Sends raw bytes to the socket like a foreign program would; the one-byte answer, or 0 when none came.
+char sendRaw(const std::string& bytes) {
+    sockaddr_un address = socketAddress();
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    shutdown(fd, SHUT_WR);
+    char answer = 0;
+    if (recv(fd, &answer, 1, 0) != 1) answer = 0;
+    close(fd);
+    return answer;
+}
+
+class InstanceTest : public TalFixture {
+  protected:
+    void SetUp() override {
+        TalFixture::SetUp();
+        dir = testDir("instance");
+        setenv("XDG_RUNTIME_DIR", (dir + "/run").c_str(), 1);
+        mkdir((dir + "/run").c_str(), 0700);
+        setenv("VELURA_HOME", (dir + "/home/").c_str(), 1);
+        host__ResetDirectories();
+        std::lock_guard guard(receivedLock);
+        received.clear();
+    }
+    void TearDown() override {
+        host_StopSingleInstance();
+        TalFixture::TearDown();
+    }
+    std::string dir;
+};
+
+TEST_F(InstanceTest, LaterStartsHandOverTheirPaths) {
+    ASSERT_EQ(host_StartSingleInstance("/first.bmp", collect), host_InstanceRole::First);
+    EXPECT_EQ(host_StartSingleInstance("/pictures/a b.bmp", nullptr), host_InstanceRole::HandedOver);
+    EXPECT_EQ(host_StartSingleInstance("", nullptr), host_InstanceRole::HandedOver); // "come forward"
+    EXPECT_EQ(host_StartSingleInstance(std::string(PATH_MAX, 'p').c_str(), nullptr),
+              host_InstanceRole::Refused);
+    ASSERT_TRUE(receivedCount(2));
+    std::lock_guard guard(receivedLock);
+    EXPECT_EQ(received, (std::vector<std::string>{"/pictures/a b.bmp", ""}));
+}
+
+TEST_F(InstanceTest, BadDataIsRefusedAndGoodPathsStillArrive) {
+    ASSERT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
+    const std::string magic = "VLR1";
+    EXPECT_NE(sendRaw(magic + std::string(5000, 'a')), '1');            // unterminated, longer than PATH_MAX
+    EXPECT_NE(sendRaw(magic + std::string(PATH_MAX, 'a') + '\0'), '1'); // terminated too late
+    EXPECT_NE(sendRaw(magic + "/x.bmp"), '1');                          // never terminated
+    EXPECT_NE(sendRaw("XXXX/x.bmp" + std::string(1, '\0')), '1');       // not ours
+    EXPECT_NE(sendRaw(magic + "/x.bmp" + '\0' + "more"), '1');          // more after the path
+    EXPECT_NE(sendRaw(""), '1');
+    EXPECT_EQ(sendRaw(magic + std::string(PATH_MAX - 1, 'b') + '\0'), '1'); // the longest path that fits
+    EXPECT_EQ(host_StartSingleInstance("/good.bmp", nullptr), host_InstanceRole::HandedOver);
+    ASSERT_TRUE(receivedCount(2));
+    std::lock_guard guard(receivedLock);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0], std::string(PATH_MAX - 1, 'b'));
+    EXPECT_EQ(received[1], "/good.bmp");
+}
+
+TEST_F(InstanceTest, AStaleSocketDoesNotBlockTheNextFirstCopy) {
+    // What a crashed copy leaves: a socket file nobody listens on.
+    sockaddr_un address = socketAddress();
+    const char* name = address.sun_path;
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+    struct stat st {};
+    ASSERT_EQ(lstat(name, &st), 0);
+
+    ASSERT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
+    EXPECT_EQ(host_StartSingleInstance("/after.bmp", nullptr), host_InstanceRole::HandedOver);
+    ASSERT_TRUE(receivedCount(1));
+    host_StopSingleInstance();
+    EXPECT_NE(lstat(name, &st), 0); // a copy that ends cleanly takes its socket with it
+    EXPECT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
+}
+
+class HelpTest : public TalFixture {
+  protected:
+    void SetUp() override {
+        TalFixture::SetUp();
+        dir = testDir("help");
+        setenv("VELURA_HOME", (dir + "/home/").c_str(), 1);
+        host__ResetDirectories();
+        ASSERT_EQ(std::system(("mkdir -p '" + dir + "/home/Help'").c_str()), 0);
+        std::ofstream(dir + "/home/Help/TableOfContents.htm") << "<html></html>\n";
+        viewer = dir + "/viewer.sh";
+        std::ofstream(viewer) << "#!/bin/sh\necho \"$1\" > '" << dir << "/seen.tmp' && mv '" << dir
+                              << "/seen.tmp' '" << dir << "/seen'\n";
+        chmod(viewer.c_str(), 0755);
+    }
+    void TearDown() override {
+        host_SetHelpViewer("xdg-open");
+        TalFixture::TearDown();
+    }
+    std::string dir, viewer;
+};
+
+TEST_F(HelpTest, StartsTheViewerDetachedOnThePage) {
+    host_SetHelpViewer(viewer.c_str());
+    host_OpenHelp();
+    // The viewer is nobody's child here: nothing to reap, no zombie left behind.
+    int status;
+    EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+    std::string seen;
+    const auto limit = Clock::now() + std::chrono::seconds(20);
+    while (seen.empty() && Clock::now() < limit) {
+        std::ifstream in(dir + "/seen");
+        std::getline(in, seen);
+        if (seen.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(seen, dir + "/home/Help/TableOfContents.htm");
+}
+
+TEST_F(HelpTest, WithoutPageOrViewerOnlyTheDebugOutputHearsOfIt) {
+    DebugCapture debug;
+    host_SetHelpViewer(nullptr);
+    host_OpenHelp();
+    EXPECT_TRUE(debug.contains("no help viewer")) << debug.text();
+    host_SetHelpViewer(viewer.c_str());
+    std::remove((dir + "/home/Help/TableOfContents.htm").c_str());
+    host_OpenHelp();
+    EXPECT_TRUE(debug.contains("TableOfContents.htm is missing")) << debug.text();
+    host_SetHelpViewer("velura-no-such-viewer");
+    std::ofstream(dir + "/home/Help/TableOfContents.htm") << "<html></html>\n";
+    host_OpenHelp();
+    EXPECT_TRUE(debug.contains("velura-no-such-viewer not found")) << debug.text();
+    struct stat st {};
+    EXPECT_NE(stat((dir + "/seen").c_str(), &st), 0);
+}
+
+} // namespace
