@@ -11,6 +11,8 @@
 #include "host/display.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <thread>
 
@@ -29,6 +31,17 @@ Screen* screen = nullptr;
 std::mutex screenLock; // opening the screen
 
 void fullScreen(Window* w, bool on);
+
+std::mutex& busyLock = *new std::mutex;
+std::condition_variable& busyWake = *new std::condition_variable; // never destroyed: pumps outlive exit
+
+void clearBusy(ULONG& busy) {
+    std::lock_guard guard(busyLock);
+    Forbid();
+    busy = 0;
+    Permit();
+    busyWake.notify_all();
+}
 
 // Set while the action key is down: left-button events carry the right-button codes.
 bool actionKey = false;
@@ -395,16 +408,12 @@ void windowPump(Window* w) {
         Permit();
         activate(w);
     }
-    Forbid();
-    w->Busy = 0;
-    Permit();
+    clearBusy(w->Busy);
     if (!hw) return;
     HostMessage m;
     while (host_GetMessage(&m)) host_DispatchMessage(m);
     host_DestroyWindow(hw);
-    Forbid();
-    w->Busy = 0;
-    Permit();
+    clearBusy(w->Busy);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -526,17 +535,22 @@ void screenPump(Screen* s) {
     }
     Forbid();
     s->HostWindow = hw;
-    s->Busy = 0;
     Permit();
+    clearBusy(s->Busy);
     HostMessage m;
     while (hw && host_GetMessage(&m)) host_DispatchMessage(m);
 }
 
-bool isBusy(const ULONG& busy) {
-    Forbid();
-    bool b = busy != 0;
-    Permit();
-    return b;
+// Waits until a pump thread clears a busy flag. A condition variable rather than Delay steps: the waiting
+// thread is busy, not idle, for anyone who waits for the program to settle.
+void waitWhileBusy(const ULONG& busy) {
+    std::unique_lock guard(busyLock);
+    busyWake.wait(guard, [&] {
+        Forbid();
+        bool b = busy != 0;
+        Permit();
+        return !b;
+    });
 }
 
 } // namespace
@@ -597,7 +611,7 @@ Screen* OpenScreenTagList(void*, const TagItem* tags) {
         Tal_FreeMem(s);
         return nullptr;
     }
-    while (isBusy(s->Busy)) Delay(1);
+    waitWhileBusy(s->Busy);
     if (!s->HostWindow) {
         Tal_FreeMem(s->Title);
         Tal_FreeMem(s);
@@ -663,7 +677,7 @@ Window* OpenWindowTagList(void*, const TagItem* tags) {
     } catch (...) {
         w->Busy = 0;
     }
-    while (isBusy(w->Busy)) Delay(1);
+    waitWhileBusy(w->Busy);
     if (!w->HostWindow) {
         DeleteMsgPort(w->UserPort);
         Tal_FreeMem(w->RPort);
@@ -684,7 +698,7 @@ void CloseWindow(Window* w) {
     Permit();
     if (wasPointer) host_SetPointerShape(host_Pointer::Arrow);
     host_PostQuitToOwner(w->HostWindow);
-    while (isBusy(w->Busy)) Delay(1);
+    waitWhileBusy(w->Busy);
     Forbid();
     Remove(&w->node);
     Permit();
