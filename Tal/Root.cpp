@@ -219,8 +219,9 @@ Tal_Word Tal_DoRootClassMethod(void* instance, ULONG id, const Tal_Word* args) {
     case TAL_PokeByte: {
         void* address = reinterpret_cast<void*>(args[0]);
         if (!address) return 0;
+        // Pokes set flags that other threads poll (a requester's running flag): the long store is atomic.
         if (id == TAL_PokeLong)
-            *static_cast<ULONG*>(address) = ULONG(args[1]);
+            __atomic_store_n(static_cast<ULONG*>(address), ULONG(args[1]), __ATOMIC_SEQ_CST);
         else if (id == TAL_PokeWord)
             *static_cast<UWORD*>(address) = UWORD(args[1]);
         else

@@ -103,3 +103,17 @@ void Tal_GetWindowLayoutInfo(Screen* screen, UBYTE* info);
 // Requesters fill the screen's work area once the image engine runs.
 void Tal_AlignRequestorPosition(ULONG window);
 void Tal_BeginDragAndDrop(ULONG object);
+
+// The host's modal message box: types 1 and 8 OK (exclamation), 4 Yes and No, others OK and Cancel
+// (question). 1 for OK or Yes, else 0.
+ULONG Tal_MessageBoxA(const char* title, const char* text, ULONG type);
+// A modal requester window around `contents` (which stays the caller's) with OK (buttons 1) or OK and
+// Cancel; flags 0x10 dispose the contents afterwards, 0x20 when the answer is not OK. Tags: default width
+// 0x000901A4, height 0x000901AE, position identifier 0x0009021C. 1 for OK, else 0.
+ULONG Tal_ShowRequesterA(const char* title, ULONG contents, ULONG buttons, ULONG parent, ULONG flags,
+                         const TagItem* tags);
+template <typename... A>
+ULONG Tal_ShowRequester(const char* title, ULONG contents, ULONG buttons, ULONG parent, ULONG flags, A... tags) {
+    const auto list = Tal_MakeTags(tags...);
+    return Tal_ShowRequesterA(title, contents, buttons, parent, flags, list.data());
+}

@@ -2,6 +2,7 @@
 #include "Tal/Root.h"
 #include "Tal/Tal.h"
 #include "host/dos.h"
+#include "host/intuition.h"
 
 #include <cassert>
 #include <cstdio>
@@ -228,9 +229,11 @@ void Tal_DebugDoClassMethod(const void* instance, ULONG id) {
         KPrintF("Method=%ld (Class=%s)\n", long(int32_t(id)), className);
 }
 
+// Shown in a message box once the program has a screen; always written to the debug output.
 void Tal__ReportDiagnostic(const char* title, const char* text) {
     if (!globalData.diagnostics.load(std::memory_order_relaxed)) return;
     KPrintF("%s: %s\n", title, text);
+    if (host_Intuition()->FirstScreen) Tal_MessageBoxA(title, text, 2);
 }
 
 void Tal__ReportObjectUsage(const char*, ULONG) {
