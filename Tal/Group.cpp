@@ -33,6 +33,7 @@ struct GroupInstance {
     WORD count;
     WORD minWidth, minHeight;
     WORD requestedWidth, requestedHeight;
+    WORD naturalWidth, naturalHeight; // from the last limits: the box keeps only the size it was given
     WORD margin, spacing;
     UBYTE frame, pressedFrame, selectedFrame;
     UBYTE fixedWidth, fixedHeight;
@@ -263,6 +264,8 @@ void askLimits(GroupInstance* g, Tal_Word context) {
     box->maxHeight = saturate(std::max(Mh, mh));
     g->minWidth = box->minWidth;
     g->minHeight = box->minHeight;
+    g->naturalWidth = box->width;
+    g->naturalHeight = box->height;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -307,8 +310,8 @@ void layout(GroupInstance* g, const Tal_Word* args) {
     Area inner = innerArea(g, m);
     Area visible = inner;
     if (isVirtual(g)) {
-        inner.w = std::max<LONG>(inner.w, g->box->width);
-        inner.h = std::max<LONG>(inner.h, g->box->height);
+        inner.w = std::max<LONG>(inner.w, g->naturalWidth);
+        inner.h = std::max<LONG>(inner.h, g->naturalHeight);
         g->scrollX = std::clamp<LONG>(g->scrollX, 0, std::max<LONG>(inner.w - visible.w, 0));
         g->scrollY = std::clamp<LONG>(g->scrollY, 0, std::max<LONG>(inner.h - visible.h, 0));
         inner.x -= g->scrollX;
@@ -382,11 +385,16 @@ void layout(GroupInstance* g, const Tal_Word* args) {
     if (isVirtual(g)) installClip(g, true, visible);
 }
 
-void relayout(GroupInstance* g) {
-    if (!g->laidOut || g->layoutEnable <= 0) return;
+// Lays the group out again in the box it has: the box is read before the limits rewrite it.
+void layOutAgain(GroupInstance* g) {
     Tal_Box* b = g->box;
+    LONG x = b->x, y = b->y, w = b->width, h = b->height;
     Tal_DoMethod(self(g), TAL_AskMinMax, drawInfo(g));
-    Tal_DoMethod(self(g), TAL_SetBox, b->x, b->y, b->width, b->height);
+    Tal_DoMethod(self(g), TAL_SetBox, x, y, w, h);
+}
+
+void relayout(GroupInstance* g) {
+    if (g->laidOut && g->layoutEnable > 0) layOutAgain(g);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -425,8 +433,8 @@ void draw(GroupInstance* g) {
         ULONG me = topmost(g);
         Tal_DoNotify(me, TAL_VisibleWidth, inner.w);
         Tal_DoNotify(me, TAL_VisibleHeight, inner.h);
-        Tal_DoNotify(me, TAL_SetGroupWidth, std::max<LONG>(b->width, inner.w));
-        Tal_DoNotify(me, TAL_SetGroupHeight, std::max<LONG>(b->height, inner.h));
+        Tal_DoNotify(me, TAL_SetGroupWidth, std::max<LONG>(g->naturalWidth, inner.w));
+        Tal_DoNotify(me, TAL_SetGroupHeight, std::max<LONG>(g->naturalHeight, inner.h));
         g->scrollGuard = 0;
     }
     if (pages(g)) {
@@ -528,10 +536,8 @@ void select(GroupInstance* g, MemberNode* n) {
     g->selected = n;
     Tal_DoMethod(n->member, TAL_SetDrawInfo, di);
     for (int i = 0; i < 256 && Tal_DoMethod(n->member, TAL_IsHidden); i++) Tal_DoMethod(n->member, TAL_Show);
-    Tal_Box* b = g->box;
-    if (b->width > 0) {
-        Tal_DoMethod(self(g), TAL_AskMinMax, di);
-        Tal_DoMethod(self(g), TAL_SetBox, b->x, b->y, b->width, b->height);
+    if (g->box->width > 0) {
+        layOutAgain(g);
         Tal_DoMethod(self(g), TAL_DrawObject);
     }
 }

@@ -263,10 +263,10 @@ constexpr Tal_Word TAL_TREE_STRING1 = 81;
 constexpr Tal_Word TAL_TREE_COMPACTSLIDER = 91;
 constexpr Tal_Word TAL_TREE_SLIDER = 101;
 constexpr Tal_Word TAL_TREE_SPACE = 0x000E000A;        // n: a Space of size n
-constexpr Tal_Word TAL_TREE_SPACE_WIDTH1 = 0x000E0014; // a Space of fixed width 1
-constexpr Tal_Word TAL_TREE_SPACE_HEIGHT1 = 0x000E001E;
-constexpr Tal_Word TAL_TREE_SPACE_HEIGHT = 0x000E003C; // n: fixed height n, fixed width 1
-constexpr Tal_Word TAL_TREE_SPACE_WIDTH = 0x000E0046;  // n: fixed height 1, fixed width n
+constexpr Tal_Word TAL_TREE_SPACE_HEIGHT1 = 0x000E0014; // a Space of fixed height 1
+constexpr Tal_Word TAL_TREE_SPACE_WIDTH1 = 0x000E001E;  // a Space of fixed width 1
+constexpr Tal_Word TAL_TREE_SPACE_WIDTH = 0x000E003C;   // n: fixed width n, fixed height 1
+constexpr Tal_Word TAL_TREE_SPACE_HEIGHT = 0x000E0046;  // n: fixed width 1, fixed height n
 constexpr Tal_Word TAL_TREE_HANDLE = 0x8000012C;       // address of a ULONG: the last created object
 
 ULONG Tal_CreateObjectsA(const Tal_Word* words, ULONG subclassFlag);

@@ -246,6 +246,8 @@ void closeHost(WindowInstance* w) {
             if (Remembered* r = rememberedFor(w->positionId))
                 *r = {w->positionId, w->host->LeftEdge, w->host->TopEdge, w->host->Width, w->host->Height};
         }
+        // The content lets go of the drawing context first: fields read back what is being typed.
+        Tal_DoMethod(w->header.superObject, TAL_SetDrawInfo, 0);
         Window* host = w->host;
         w->host = nullptr;
         w->drawInfo.window = nullptr;
@@ -387,6 +389,11 @@ void dispatch(WindowInstance* w, IntuiMessage* m) {
             w->host->RefreshRect.MaxX = WORD(std::max(m->Refresh.MinX, WORD(m->Refresh.MaxX - 1)));
             w->host->RefreshRect.MaxY = WORD(std::max(m->Refresh.MinY, WORD(m->Refresh.MaxY - 1)));
             BeginRefresh(w->host);
+            // The damaged area starts from the background; the objects draw over it.
+            RastPort* rp = w->host->RPort;
+            SetAPen(rp, 0);
+            RectFill(rp, w->host->RefreshRect.MinX, w->host->RefreshRect.MinY, w->host->RefreshRect.MaxX,
+                     w->host->RefreshRect.MaxY);
             Tal_ReleaseSemaphore(w->lock);
             redrawAll(w);
             EndRefresh(w->host);

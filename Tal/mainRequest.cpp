@@ -64,7 +64,7 @@ ULONG Tal_ShowRequesterA(const char* title, ULONG contents, ULONG buttons, ULONG
     Tal_AlignRequestorPosition(window);
     if (buttons == 1) {
         Tal_DoMethod(cancel, TAL_Hide);
-        Tal_DoMethod(row, TAL_AddHead, Tal_CreateObject("Space", TAL_SetFixedWidth, 1));
+        Tal_DoMethod(row, TAL_AddHead, Tal_CreateObject("Space", TAL_SetFixedHeight, 1));
     }
     ULONG running = 1;
     Tal_AddNotify(ok, TAL_ButtonPressed, TAL_AnyValue, window, 2, TAL_EndRequester, 1);

@@ -112,20 +112,20 @@ ULONG Tal_CreateObjectsA(const Tal_Word* words, ULONG subclassFlag) {
             leaf(Tal_AddObject(parent(), "Space", TAL_TREE_SPACE, n));
             break;
         }
-        case TAL_TREE_SPACE_WIDTH1:
-            leaf(Tal_AddObject(parent(), "Space", TAL_SetFixedWidth, 1));
-            break;
         case TAL_TREE_SPACE_HEIGHT1:
             leaf(Tal_AddObject(parent(), "Space", TAL_SetFixedHeight, 1));
             break;
-        case TAL_TREE_SPACE_HEIGHT: {
-            Tal_Word n = *++w;
-            leaf(Tal_AddObject(parent(), "Space", TAL_SetFixedHeight, n, TAL_SetFixedWidth, 1));
+        case TAL_TREE_SPACE_WIDTH1:
+            leaf(Tal_AddObject(parent(), "Space", TAL_SetFixedWidth, 1));
             break;
-        }
         case TAL_TREE_SPACE_WIDTH: {
             Tal_Word n = *++w;
-            leaf(Tal_AddObject(parent(), "Space", TAL_SetFixedHeight, 1, TAL_SetFixedWidth, n));
+            leaf(Tal_AddObject(parent(), "Space", TAL_SetFixedWidth, n, TAL_SetFixedHeight, 1));
+            break;
+        }
+        case TAL_TREE_SPACE_HEIGHT: {
+            Tal_Word n = *++w;
+            leaf(Tal_AddObject(parent(), "Space", TAL_SetFixedWidth, 1, TAL_SetFixedHeight, n));
             break;
         }
         case TAL_TREE_HANDLE:
