@@ -1,0 +1,243 @@
+// velura-convert: converts image files on the command line through the program's own loading (format
+// detection included) and saving. Quiet: no requester, no progress display, no view. Failures are
+// reported with the program's own error texts; a failed save never leaves a partial output file.
+//
+// The core library's source list takes in every file of this folder but the program entry; the
+// converter's entry is compiled only where VELURA_CONVERT_PROGRAM is defined (the velura-convert target).
+#ifdef VELURA_CONVERT_PROGRAM
+
+#include "Tal/Catalogue.h"
+#include "Tal/Tal.h"
+#include "host/dos.h"
+#include "talio/talio.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: velura-convert IN... (-o OUT | -d DIR) [--format WORD] [--quality N] [--reduce 2|4|8]\n"
+    "\n"
+    "  -o OUT          the output file (one input only)\n"
+    "  -d DIR          the output folder: each input keeps its name with the format's extension\n"
+    "  --format WORD   the saver (JPEG, ...); default: from OUT's extension, else JPEG\n"
+    "  --quality N     JPEG quality, 1-100 (default 90)\n"
+    "  --reduce N      load at 1/N of the width and height (JPEG files)\n"
+    "  --help          this text\n";
+
+struct Options {
+    std::vector<std::string> inputs;
+    std::string output;    // -o
+    std::string directory; // -d
+    std::string format;
+    long quality = 0;    // 0: the saver's default
+    ULONG reduction = 0; // 0: full size
+};
+
+int usageError(const std::string& why) {
+    std::fprintf(stderr, "velura-convert: %s (see velura-convert --help)\n", why.c_str());
+    return 2;
+}
+
+bool parseNumber(const std::string& text, long low, long high, long* value) {
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+// -1 when the options are fine, else the exit code.
+int parseOptions(int argc, char** argv, Options* o) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            o->inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        const bool takesValue =
+            arg == "-o" || arg == "-d" || arg == "--format" || arg == "--quality" || arg == "--reduce";
+        if (!takesValue) return usageError("unknown option " + arg);
+        if (i + 1 >= argc) return usageError(arg + " needs a value");
+        const std::string value = argv[++i];
+        long number = 0;
+        if (arg == "-o") {
+            o->output = value;
+        } else if (arg == "-d") {
+            o->directory = value;
+        } else if (arg == "--format") {
+            o->format = value;
+            std::transform(o->format.begin(), o->format.end(), o->format.begin(),
+                           [](unsigned char c) { return char(std::toupper(c)); });
+        } else if (arg == "--quality") {
+            if (!parseNumber(value, 1, 100, &number)) return usageError("--quality wants 1-100");
+            o->quality = number;
+        } else {
+            if (!parseNumber(value, 2, 8, &number) || (number != 2 && number != 4 && number != 8))
+                return usageError("--reduce wants 2, 4 or 8");
+            o->reduction = ULONG(number) * 100;
+        }
+    }
+    if (o->inputs.empty()) return usageError("no input file");
+    if (o->output.empty() == o->directory.empty()) return usageError("give either -o OUT or -d DIR");
+    if (!o->output.empty() && o->inputs.size() > 1) return usageError("-o takes one input; use -d DIR");
+    return -1;
+}
+
+// Names on the command line are relative to the current directory; the program's are not.
+std::string absolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+bool sameText(std::string a, std::string b) {
+    auto lower = [](std::string& s) {
+        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    };
+    lower(a);
+    lower(b);
+    return a == b;
+}
+
+std::string extensionOf(ULONG saver) {
+    const char* ext = reinterpret_cast<const char*>(Tal_DoMethod(saver, TALIO_GetExtension));
+    return ext ? ext : "";
+}
+
+// The saver whose word or extension is the output file's extension.
+std::string formatFromName(const std::string& name) {
+    const char* file = FilePart(name.c_str());
+    const char* dot = std::strrchr(file, '.');
+    if (!dot || dot == file) return "";
+    const std::string ext = dot + 1;
+    TALIO_GlobalData* global = TALIO_GetGlobalData();
+    if (!global) return "";
+    for (Node* node : ListNodes<Node>(&global->savers)) {
+        const std::string word = node->ln_Name;
+        const ULONG saver = Tal_CreateObject((word + "TALIO").c_str());
+        const bool match = saver && (sameText(ext, word) || sameText(ext, extensionOf(saver)));
+        Tal_DisposeObject(saver);
+        if (match) return word;
+    }
+    return "";
+}
+
+void reportFailure(const std::string& file, ULONG error, bool saving = false) {
+    const char* text = saving ? TALIO_SaveErrorText(error) : TALIO_ErrorText(error);
+    if (*text)
+        std::fprintf(stderr, "velura-convert: %s: %s\n", file.c_str(), text);
+    else
+        std::fprintf(stderr, "velura-convert: %s: error %lu\n", file.c_str(),
+                     static_cast<unsigned long>(error));
+}
+
+// Converts every input; the exit code.
+int convert(const Options& o) {
+    std::string word = o.format;
+    if (word.empty()) word = o.output.empty() ? "JPEG" : formatFromName(o.output);
+    if (word.empty()) return usageError("cannot tell the format from " + o.output + "; give --format");
+    const ULONG saver = Tal_CreateObject((word + "TALIO").c_str());
+    if (!saver) {
+        reportFailure(word, TALIO_ERR_UNKNOWN);
+        return 2;
+    }
+    if (o.quality) {
+        if (word != "JPEG") {
+            Tal_DisposeObject(saver);
+            return usageError("--quality applies to JPEG only");
+        }
+        Tal_DoMethod(saver, JPEGTALIO_SetQuality, o.quality);
+    }
+    const std::string extension = extensionOf(saver);
+    const auto tags = Tal_MakeTags(TALIO_TAG_Reduction, o.reduction);
+    const ULONG saveFlags = TALIO_SAVE_QUIET;
+    std::set<std::string> written;
+    int status = 0;
+    for (const std::string& input : o.inputs) {
+        std::string target = absolutePath(o.output);
+        if (!o.directory.empty()) {
+            char name[PATH_MAX];
+            const char* file = FilePart(input.c_str());
+            if (!TALIO__ReplaceExtension(name, sizeof name, file, extension.c_str()))
+                std::snprintf(name, sizeof name, "%s", file);
+            target = absolutePath(o.directory);
+            if (!target.empty() && target.back() != '/') target += '/';
+            target += name;
+        }
+        if (!written.insert(target).second) {
+            std::fprintf(stderr, "velura-convert: %s: %s is written already\n", input.c_str(),
+                         target.c_str());
+            status = 1;
+            continue;
+        }
+        ULONG error = 0;
+        TALIO_ImageBuffer* buffer = TALIO_AutoLoadBufferA(absolutePath(input).c_str(), TALIO_LOAD_QUIET,
+                                                          &error, o.reduction ? tags.data() : nullptr);
+        if (!buffer) {
+            reportFailure(input, error);
+            status = 1;
+            continue;
+        }
+        Tal_DoMethod(saver, TALIO_SetSaveBuffer, buffer);
+        // The loaded picture's header carries its information record to the saver.
+        error = TALIO_SaveBufferA(buffer->header, target.c_str(), word.c_str(), saver, &saveFlags);
+        Tal_DoMethod(saver, TALIO_SetSaveBuffer, 0);
+        TALIO_FreeBuffer(buffer);
+        if (error != TALIO_OK) {
+            reportFailure(target, error, true);
+            status = 1;
+        }
+    }
+    Tal_DisposeObject(saver);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (int code = parseOptions(argc, argv, &options); code >= 0) return code;
+    // A file size limit must end in a reported write error, never in a killed process with half a file.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    Tal_Init();
+    // Registration is idempotent: the classes may have been registered by the object system already.
+    Tal_InitRootTALIOClass();
+    Tal_InitJPEGTALIOClass();
+    Tal__LoadCatalogue("Data/Lingua/Velura", "");
+    TALIO_GlobalData* global = TALIO_Init(Tal_GetGlobalData());
+    int status = 2;
+    if (global)
+        status = convert(options);
+    else
+        std::fprintf(stderr, "velura-convert: the image-file library cannot start\n");
+    TALIO_Cleanup(global);
+    Tal__FreeCatalogue();
+    Tal_CleanupJPEGTALIOClass();
+    Tal_CleanupRootTALIOClass();
+    Tal_CleanUp();
+    return status;
+}
+
+#endif

@@ -1,0 +1,486 @@
+// JPEGTALIO: JPEG files through the IJG library (libjpeg 6b interface), with reduced decoding, quality and
+// progressive saving, and the IPTC picture information of the "Photoshop 3.0" marker.
+//
+// The library reports fatal errors by a long jump back into the operation that started it. The functions
+// between a setjmp and the library calls therefore hold only plain data: no object with a destructor may
+// be skipped by the jump.
+#include "talio/talio.h"
+
+#include "Tal/Catalogue.h"
+#include "Tal/Group.h"
+#include "host/dos.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace {
+
+Tal_Class jpegClass;
+
+struct JPEGTALIOInstance {
+    Tal_Object header;
+};
+
+constexpr ULONG kJpegClassId = 7003;
+constexpr ULONG kJpegFlags = 1 | TALIO_FLAG_OWN_OUTPUT | TALIO_FLAG_PREVIEW;
+constexpr int kApp13 = JPEG_APP0 + 13;
+constexpr unsigned kMaxSaveSide = 65500; // the largest side a JPEG file can hold
+
+// Save options, process-wide for the run.
+struct Options {
+    ULONG quality;
+    ULONG progressive;
+};
+std::mutex optionsLock;
+Options options{90, 0};
+
+Options currentOptions() {
+    std::lock_guard guard(optionsLock);
+    return options;
+}
+
+void setQuality(Tal_Word value) {
+    std::lock_guard guard(optionsLock);
+    options.quality = ULONG(std::clamp<intptr_t>(intptr_t(value), 1, 100));
+}
+
+void setProgressive(Tal_Word value) {
+    std::lock_guard guard(optionsLock);
+    options.progressive = value ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The error manager: messages go to the debug output; a fatal error jumps back with its code kept.
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+    int failedCode;
+    int endOfFile;   // the file ended (the library then supplies an end marker)
+    int missingData; // picture data was needed beyond a marker
+};
+
+void outputMessage(j_common_ptr cinfo) {
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    KPrintF("JPEG: %s\n", text);
+}
+
+void errorExit(j_common_ptr cinfo) {
+    auto* e = reinterpret_cast<ErrorManager*>(cinfo->err);
+    e->failedCode = cinfo->err->msg_code;
+    (*cinfo->err->output_message)(cinfo);
+    longjmp(e->jump, 1);
+}
+
+void emitMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return; // trace messages
+    auto* e = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF) e->endOfFile = 1;
+    if (cinfo->err->msg_code == JWRN_HIT_MARKER) e->missingData = 1;
+    if (cinfo->err->num_warnings++ == 0) (*cinfo->err->output_message)(cinfo);
+}
+
+jpeg_error_mgr* initErrors(ErrorManager* e) {
+    jpeg_std_error(&e->pub);
+    e->pub.error_exit = errorExit;
+    e->pub.output_message = outputMessage;
+    e->pub.emit_message = emitMessage;
+    return &e->pub;
+}
+
+struct DecodeState {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+};
+
+struct EncodeState {
+    jpeg_compress_struct cinfo;
+    ErrorManager err;
+};
+
+// The input: the registry's open stream (at its start), or the file opened by name.
+struct Input {
+    FILE* file;
+    int owned;
+};
+
+ULONG openInput(const TALIO_Header* header, Input* in) {
+    in->owned = 0;
+    in->file = header->stream;
+    if (in->file) return 1;
+    if (!header->file_name) return 0;
+    in->file = Tal_OpenFile(header->file_name, "rb");
+    in->owned = 1;
+    return in->file ? 1 : 0;
+}
+
+void closeInput(Input* in) {
+    if (in->owned && in->file) std::fclose(in->file);
+    in->file = nullptr;
+}
+
+ULONG denominator(ULONG reduction) {
+    switch (reduction) {
+    case 100:
+        return 1;
+    case 200:
+        return 2;
+    case 400:
+        return 4;
+    case 800:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Identify.
+
+bool jpegStart(const TALIO_Header* header) {
+    if (!header->peek || header->peek_length < 4) return false;
+    const UBYTE* p = header->peek;
+    return p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF && (p[3] == 0xE0 || p[3] == 0xE1);
+}
+
+// Reads the header and fills the buffer's size; runs inside the caller's setjmp.
+ULONG describe(ULONG self, TALIO_Header* header, DecodeState* st, Input* in, int preview) {
+    jpeg_create_decompress(&st->cinfo);
+    jpeg_stdio_src(&st->cinfo, in->file);
+    jpeg_read_header(&st->cinfo, TRUE);
+    const uint64_t w = st->cinfo.image_width, h = st->cinfo.image_height;
+    ULONG reduction = ULONG(Tal_DoMethod(self, TALIO_GetReduction));
+    if (preview) {
+        constexpr uint64_t p = TALIO_PREVIEW_SIZE;
+        if (w > 2 * p) reduction = 200;
+        if (w > 4 * p) reduction = 400;
+        if (w > 8 * p) reduction = 800;
+        Tal_DoMethod(self, TALIO_SetReduction, reduction);
+    }
+    if (!denominator(reduction)) return TALIO_ERR_UNSUPPORTED;
+    TALIO_ImageBuffer* b = header->buffer;
+    b->width = ULONG((w * 100 + reduction - 1) / reduction);
+    b->height = ULONG((h * 100 + reduction - 1) / reduction);
+    b->depth = ULONG(st->cinfo.num_components) * 8;
+    b->format = st->cinfo.num_components == 1 ? header->grey_format : header->truecolour_format;
+    return TALIO_OK;
+}
+
+ULONG identify(ULONG self, TALIO_Header* header, int preview) {
+    if (!header || !header->buffer) return TALIO_ERR_DAMAGED;
+    if (!jpegStart(header)) return TALIO_ERR_UNKNOWN;
+    Input in;
+    if (!openInput(header, &in)) return TALIO_ERR_OPEN;
+    auto* st = static_cast<DecodeState*>(Tal_AllocMemClear(sizeof(DecodeState)));
+    if (!st) {
+        closeInput(&in);
+        return TALIO_ERR_DAMAGED;
+    }
+    st->cinfo.err = initErrors(&st->err);
+    ULONG result;
+    if (setjmp(st->err.jump))
+        result = TALIO_ERR_UNKNOWN;
+    else
+        result = describe(self, header, st, &in, preview);
+    jpeg_destroy_decompress(&st->cinfo);
+    Tal_FreeMem(st);
+    closeInput(&in);
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Load.
+
+// The picture information of the first "Photoshop 3.0" marker, attached to the header.
+ULONG attachInformation(TALIO_Header* header, const jpeg_decompress_struct* cinfo) {
+    static constexpr char kPhotoshop[] = "Photoshop 3.0";
+    for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+        if (m->marker != kApp13 || m->data_length < sizeof kPhotoshop ||
+            std::memcmp(m->data, kPhotoshop, sizeof kPhotoshop) != 0)
+            continue;
+        auto* info = static_cast<TALIO_IPTCInfo*>(Tal_AllocMemClear(sizeof(TALIO_IPTCInfo)));
+        if (!info) return TALIO_ERR_MEMORY;
+        TALIO__ReadIPTC(m->data, m->data_length, info);
+        Tal_FreeMem(header->extra);
+        header->extra = info;
+        break;
+    }
+    return TALIO_OK;
+}
+
+// Decodes into the buffer; runs inside the caller's setjmp. Returning early leaves the decompressor to be
+// destroyed unfinished.
+ULONG decode(TALIO_Header* header, DecodeState* st, Input* in, ULONG denom) {
+    jpeg_decompress_struct* cinfo = &st->cinfo;
+    TALIO_ImageBuffer* b = header->buffer;
+    jpeg_create_decompress(cinfo);
+    jpeg_stdio_src(cinfo, in->file);
+    jpeg_save_markers(cinfo, kApp13, 0xFFFF);
+    jpeg_read_header(cinfo, TRUE);
+
+    // One grey or three colour components; CMYK and the rest are refused before decoding.
+    int components;
+    if (cinfo->num_components == 1 && cinfo->jpeg_color_space == JCS_GRAYSCALE) {
+        cinfo->out_color_space = JCS_GRAYSCALE;
+        components = 1;
+    } else if (cinfo->num_components == 3 &&
+               (cinfo->jpeg_color_space == JCS_YCbCr || cinfo->jpeg_color_space == JCS_RGB)) {
+        cinfo->out_color_space = JCS_RGB;
+        components = 3;
+    } else {
+        return TALIO_ERR_UNSUPPORTED;
+    }
+    if (b->depth != ULONG(components) * 8) return TALIO_ERR_UNSUPPORTED;
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = denom;
+    jpeg_start_decompress(cinfo);
+    // The rows must be exactly those of the buffer.
+    if (cinfo->output_width != b->width || cinfo->output_height != b->height ||
+        cinfo->output_components != components)
+        return TALIO_ERR_UNSUPPORTED;
+    if (ULONG r = attachInformation(header, cinfo); r != TALIO_OK) return r;
+
+    const ULONG code = components == 1 ? TALIO_PIXEL_GREY : TALIO_PIXEL_RGB;
+    const ULONG rowBytes = cinfo->output_width * ULONG(components);
+    const int batch = cinfo->rec_outbuf_height > 0 ? cinfo->rec_outbuf_height : 1;
+    JSAMPARRAY rows = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                                  rowBytes, JDIMENSION(batch));
+    const ULONG step = header->progress_step ? header->progress_step : TALIO_ProgressStep(b->height);
+    while (cinfo->output_scanline < cinfo->output_height) {
+        const ULONG first = cinfo->output_scanline;
+        const ULONG got = jpeg_read_scanlines(cinfo, rows, JDIMENSION(batch));
+        // A file that ends inside the picture data is damaged, not a picture with a grey end. One that lacks
+        // only its end marker (or the later scans of a progressive picture) is whole.
+        if (got == 0 || (st->err.endOfFile && st->err.missingData)) return TALIO_ERR_DAMAGED;
+        for (ULONG i = 0; i < got; i++)
+            if (!TALIO_SetBufferData(b, 0, first + i, b->width, 1, rowBytes, code, rows[i]))
+                return TALIO_ERR_DAMAGED;
+        const ULONG done = first + got;
+        if (done / step != first / step && !TALIO_SetProgressDisplay(header, done, b->height))
+            return TALIO_ERR_CANCELLED;
+    }
+    jpeg_finish_decompress(cinfo);
+    return TALIO_OK;
+}
+
+ULONG load(ULONG self, TALIO_Header* header) {
+    if (!header || !header->buffer) return TALIO_ERR_DAMAGED;
+    const ULONG denom = denominator(ULONG(Tal_DoMethod(self, TALIO_GetReduction)));
+    if (!denom) return TALIO_ERR_UNSUPPORTED;
+    Input in;
+    if (!openInput(header, &in)) return TALIO_ERR_OPEN;
+    auto* st = static_cast<DecodeState*>(Tal_AllocMemClear(sizeof(DecodeState)));
+    if (!st) {
+        closeInput(&in);
+        return TALIO_ERR_DAMAGED;
+    }
+    st->cinfo.err = initErrors(&st->err);
+    ULONG result;
+    if (setjmp(st->err.jump))
+        result = TALIO_ERR_DAMAGED;
+    else
+        result = decode(header, st, &in, denom);
+    jpeg_destroy_decompress(&st->cinfo);
+    Tal_FreeMem(st);
+    closeInput(&in);
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Save.
+
+// Compresses the buffer into the file; runs inside the caller's setjmp.
+ULONG encode(TALIO_Header* header, EncodeState* st, FILE* file, Options opts, const Tal_DynamicMemory* iptc,
+             UBYTE* row, int components) {
+    jpeg_compress_struct* cinfo = &st->cinfo;
+    const TALIO_ImageBuffer* b = header->buffer;
+    jpeg_create_compress(cinfo);
+    jpeg_stdio_dest(cinfo, file);
+    cinfo->image_width = b->width;
+    cinfo->image_height = b->height;
+    cinfo->input_components = components;
+    cinfo->in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(cinfo);
+    jpeg_set_quality(cinfo, int(opts.quality), TRUE);
+    if (opts.progressive) jpeg_simple_progression(cinfo);
+    jpeg_start_compress(cinfo, TRUE);
+    if (iptc) jpeg_write_marker(cinfo, kApp13, iptc->data, iptc->length);
+
+    const ULONG code = components == 1 ? TALIO_PIXEL_INDEX : TALIO_PIXEL_RGB;
+    const ULONG step = header->progress_step ? header->progress_step : TALIO_ProgressStep(b->height);
+    JSAMPROW rows[1] = {row};
+    for (ULONG y = 0; y < b->height; y++) {
+        if (!TALIO_GetBufferData(b, 0, y, b->width, 1, b->width * ULONG(components), code, row))
+            return TALIO_ERR_DAMAGED;
+        jpeg_write_scanlines(cinfo, rows, 1);
+        if ((y + 1) % step == 0 && !TALIO_SetProgressDisplay(header, y + 1, b->height))
+            return TALIO_ERR_CANCELLED;
+    }
+    jpeg_finish_compress(cinfo);
+    return TALIO_OK;
+}
+
+ULONG save(TALIO_Header* header) {
+    const TALIO_ImageBuffer* b = header ? header->buffer : nullptr;
+    if (!b) return TALIO_ERR_DAMAGED;
+    // Checked before anything is opened: true colour in planes, or grey (one component).
+    int components;
+    if (b->depth == 24 && b->format == TALIO_FORMAT_RGBPLANES)
+        components = 3;
+    else if (b->depth == 8 && (b->format == TALIO_FORMAT_GREY8 || b->format == TALIO_FORMAT_RGBPLANES))
+        components = 1;
+    else
+        return TALIO_ERR_UNKNOWN;
+    if (b->width == 0 || b->height == 0 || b->width > kMaxSaveSide || b->height > kMaxSaveSide)
+        return TALIO_ERR_UNSUPPORTED;
+    if (!header->file_name) return TALIO_ERR_OPEN;
+    const Options opts = currentOptions();
+
+    Tal_DynamicMemory* iptc = nullptr;
+    if (header->extra) {
+        iptc = Tal_InitDynamicMemoryA(TAL_DYNMEM_BIGENDIAN);
+        if (!iptc || !TALIO__BuildIPTC(static_cast<const TALIO_IPTCInfo*>(header->extra), iptc)) {
+            Tal_CleanupDynamicMemory(iptc);
+            return TALIO_ERR_MEMORY;
+        }
+    }
+    auto* row = static_cast<UBYTE*>(Tal_AllocMem(size_t(b->width) * size_t(components)));
+    auto* st = static_cast<EncodeState*>(Tal_AllocMemClear(sizeof(EncodeState)));
+    Tal_SafeSave file;
+    FILE* out = row && st ? Tal_SafeSaveOpen(&file, header->file_name, "wb") : nullptr;
+    ULONG result;
+    if (!row || !st) {
+        result = TALIO_ERR_MEMORY;
+    } else if (!out) {
+        result = TALIO_ERR_OPEN;
+    } else {
+        st->cinfo.err = initErrors(&st->err);
+        if (setjmp(st->err.jump))
+            result = st->err.failedCode == JERR_FILE_WRITE ? TALIO_ERR_READ : TALIO_ERR_DAMAGED;
+        else
+            result = encode(header, st, out, opts, iptc, row, components);
+        jpeg_destroy_compress(&st->cinfo);
+        // Only a complete file replaces the old one.
+        if (result == TALIO_OK) {
+            if (!Tal_SafeSaveCommit(&file)) result = TALIO_ERR_READ;
+        } else {
+            Tal_SafeSaveAbort(&file);
+        }
+    }
+    Tal_FreeMem(st);
+    Tal_FreeMem(row);
+    Tal_CleanupDynamicMemory(iptc);
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The save-options group: quality and encoding, tied to the process-wide options.
+
+constexpr ULONG kSetMinimum = 0x80000064;
+constexpr ULONG kSetMaximum = 0x8000006E;
+constexpr ULONG kValue = 0x80000078;
+constexpr ULONG kValueFormat = 0x80000082;
+constexpr ULONG kChecked = 0x0015000A;
+
+Tal_Word qualityChanged(Tal_Word, ULONG, ULONG, const Tal_Word* args) {
+    setQuality(args[0]);
+    return 0;
+}
+
+Tal_Word progressiveChanged(Tal_Word, ULONG, ULONG, const Tal_Word* args) {
+    setProgressive(args[0]);
+    return 0;
+}
+
+ULONG buildSaveOptions() {
+    for (const char* name : {"Group", "Text", "Scroller", "CheckBox"})
+        if (!Tal_FindClassFromName(name)) return 0;
+    const Options opts = currentOptions();
+    ULONG slider = 0, check = 0;
+    const ULONG group = Tal_CreateObjects(
+        0, TAL_TREE_VGROUP, TAL_SetGroupFrame, 1, TAL_SetLabel, Tal_GetCatalogueText(97),              //
+        TAL_TREE_HGROUP, TAL_TREE_LABEL, Tal_GetCatalogueText(155),                                    //
+        TAL_TREE_OBJECT, "Slider", TAL_TREE_HANDLE, &slider, kSetMinimum, 1, kSetMaximum, 100,         //
+        kValue, opts.quality, kValueFormat, "%ld%%", TAL_TREE_CLOSE,                                   //
+        TAL_TREE_LABEL, Tal_GetCatalogueText(157), TAL_TREE_CLOSE,                                     //
+        TAL_TREE_OBJECT, "CheckBox", TAL_TREE_HANDLE, &check, TAL_SetLabel, Tal_GetCatalogueText(253), //
+        kChecked, opts.progressive, TAL_TREE_CLOSE, TAL_TREE_CLOSE);
+    if (!group) return 0;
+    if (slider) Tal_AddCallBackNotify(slider, kValue, TAL_AnyValue, qualityChanged, 0);
+    if (check) Tal_AddCallBackNotify(check, kChecked, TAL_AnyValue, progressiveChanged, 0);
+    return group;
+}
+
+} // namespace
+
+void* Tal_NewJPEGTALIOClass(const TagItem*) {
+    auto* self = static_cast<JPEGTALIOInstance*>(Tal_AllocObjectMem(&jpegClass));
+    if (!self) return nullptr;
+    const ULONG super = Tal_CreateObject("RootTALIO");
+    if (!super) {
+        Tal_FreeObjectMem(self);
+        return nullptr;
+    }
+    self->header.superObject = super;
+    Tal_DoMethod(super, TALIO_SetKind, TALIO_KIND_FILE);
+    Tal_DoMethod(super, TALIO_SetFlags, kJpegFlags);
+    Tal_DoMethod(super, TALIO_SetExtension, "jpg");
+    return self;
+}
+
+void Tal_DisposeJPEGTALIOClass(void* instance) {
+    auto* self = static_cast<JPEGTALIOInstance*>(instance);
+    Tal_DisposeObject(self->header.superObject);
+    Tal_FreeObjectMem(self);
+}
+
+Tal_Word Tal_DoJPEGTALIOClassMethod(void* instance, ULONG id, const Tal_Word* args) {
+    auto* self = static_cast<JPEGTALIOInstance*>(instance);
+    const ULONG handle = Tal_GetTopMostObject(self->header.handle);
+    switch (id) {
+    case JPEGTALIO_SetQuality:
+        setQuality(args[0]);
+        return 1;
+    case JPEGTALIO_GetQuality:
+        return currentOptions().quality;
+    case JPEGTALIO_SetProgressive:
+        setProgressive(args[0]);
+        return 1;
+    case JPEGTALIO_GetProgressive:
+        return currentOptions().progressive;
+    case TALIO_Identify:
+        return identify(handle, reinterpret_cast<TALIO_Header*>(args[0]), 0);
+    case TALIO_IdentifyPreview:
+        return identify(handle, reinterpret_cast<TALIO_Header*>(args[0]), 1);
+    case TALIO_Load:
+    case TALIO_LoadPreview:
+        return load(handle, reinterpret_cast<TALIO_Header*>(args[0]));
+    case TALIO_Save:
+        return save(reinterpret_cast<TALIO_Header*>(args[0]));
+    case TALIO_GetSaveOptions:
+        // Made when first asked for: most JPEG objects only ever identify a file.
+        if (!Tal_DoMethodA(self->header.superObject, id, args))
+            if (ULONG group = buildSaveOptions())
+                Tal_DoMethod(self->header.superObject, TALIO_SetSaveOptions, group);
+        return Tal_DoMethodA(self->header.superObject, id, args);
+    default:
+        return Tal_DoMethodA(self->header.superObject, id, args);
+    }
+}
+
+ULONG Tal_InitJPEGTALIOClass() {
+    return Tal__SetupClass(&jpegClass, "JPEGTALIO", kJpegClassId, "RootTALIO", Tal_NewJPEGTALIOClass,
+                           Tal_DisposeJPEGTALIOClass, Tal_DoJPEGTALIOClassMethod, nullptr,
+                           sizeof(JPEGTALIOInstance));
+}
+
+void Tal_CleanupJPEGTALIOClass() {
+    Tal__CleanupClass(&jpegClass);
+}

@@ -1,0 +1,217 @@
+// Helpers of the image-file tests: a fixture with the library started, a scratch folder, peer programs
+// (djpeg, cjpeg, ImageMagick) and netpbm pictures.
+#pragma once
+
+#include "Tal/Catalogue.h"
+#include "support/TalTest.h"
+#include "talio/talio.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace talio_test {
+
+namespace fs = std::filesystem;
+
+using Bytes = std::vector<UBYTE>;
+
+// A picture as interleaved samples: 3 per pixel (colour) or 1 (grey).
+struct Picture {
+    ULONG width = 0, height = 0, channels = 3;
+    Bytes samples;
+    bool operator==(const Picture&) const = default;
+};
+
+inline Bytes readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void writeFile(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::string quoted(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
+
+// Runs a shell command; its exit status (-1 when it could not run).
+inline int run(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return status == -1 ? -1 : WEXITSTATUS(status);
+}
+
+// The standard output of a command.
+inline std::string output(const std::string& command) {
+    std::string text;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;) text.append(chunk, n);
+        pclose(p);
+    }
+    return text;
+}
+
+// A binary netpbm picture (P5 or P6, maxval 255); empty on anything else.
+inline Picture readPnm(const Bytes& file) {
+    Picture pic;
+    size_t pos = 0;
+    auto token = [&]() -> std::string {
+        while (pos < file.size()) {
+            if (file[pos] == '#')
+                while (pos < file.size() && file[pos] != '\n') pos++;
+            else if (std::isspace(file[pos]))
+                pos++;
+            else
+                break;
+        }
+        std::string t;
+        while (pos < file.size() && !std::isspace(file[pos])) t += char(file[pos++]);
+        return t;
+    };
+    const std::string magic = token();
+    if (magic != "P5" && magic != "P6") return {};
+    pic.channels = magic == "P6" ? 3 : 1;
+    pic.width = ULONG(std::stoul(token()));
+    pic.height = ULONG(std::stoul(token()));
+    if (token() != "255") return {};
+    pos++; // one white-space byte ends the header
+    const size_t size = size_t(pic.width) * pic.height * pic.channels;
+    if (file.size() < pos + size) return {};
+    pic.samples.assign(file.begin() + long(pos), file.begin() + long(pos + size));
+    return pic;
+}
+
+inline Bytes pnmBytes(const Picture& pic) {
+    const std::string head = (pic.channels == 3 ? "P6\n" : "P5\n") + std::to_string(pic.width) + " " +
+                             std::to_string(pic.height) + "\n255\n";
+    Bytes out(head.begin(), head.end());
+    out.insert(out.end(), pic.samples.begin(), pic.samples.end());
+    return out;
+}
+
+// A picture with gradients, edges and noise, so that coding errors show.
+inline Picture testPicture(ULONG width, ULONG height, ULONG channels = 3, ULONG seed = 1) {
+    Picture pic{width, height, channels, Bytes(size_t(width) * height * channels)};
+    ULONG state = seed * 2654435761u + 1;
+    for (ULONG y = 0; y < height; y++)
+        for (ULONG x = 0; x < width; x++)
+            for (ULONG c = 0; c < channels; c++) {
+                state = state * 1103515245u + 12345u;
+                const ULONG base =
+                    (x * 255 / std::max<ULONG>(1, width - 1) * (c + 1) + y * 7 * (3 - c)) & 255;
+                const ULONG edge = ((x / 8 + y / 8) & 1) ? 40 : 0;
+                pic.samples[(size_t(y) * width + x) * channels + c] =
+                    UBYTE((base + edge + (state >> 28)) & 255);
+            }
+    return pic;
+}
+
+// The pixels of a loaded buffer (format 1 or 9) as interleaved samples.
+inline Picture pixelsOf(const TALIO_ImageBuffer* buffer, ULONG channels) {
+    Picture pic{buffer->width, buffer->height, channels,
+                Bytes(size_t(buffer->width) * buffer->height * channels)};
+    const ULONG code = channels == 3 ? TALIO_PIXEL_RGB : TALIO_PIXEL_INDEX;
+    if (!TALIO_GetBufferData(buffer, 0, 0, buffer->width, buffer->height, buffer->width * channels, code,
+                             pic.samples.data()))
+        return {};
+    return pic;
+}
+
+// A buffer of format 1 (or 9 for grey) holding the picture.
+inline TALIO_ImageBuffer* bufferOf(const Picture& pic) {
+    const bool grey = pic.channels == 1;
+    TALIO_ImageBuffer* b = TALIO_AllocBuffer(pic.width, pic.height, grey ? 8 : 24, 0,
+                                             grey ? TALIO_FORMAT_GREY8 : TALIO_FORMAT_RGBPLANES, 0);
+    if (b)
+        TALIO_SetBufferData(b, 0, 0, pic.width, pic.height, pic.width * pic.channels,
+                            grey ? TALIO_PIXEL_GREY : TALIO_PIXEL_RGB, pic.samples.data());
+    return b;
+}
+
+// Saves a buffer quietly through a new object of the format; the error number.
+inline ULONG saveBuffer(TALIO_ImageBuffer* buffer, const fs::path& path, const char* word = "JPEG",
+                        ULONG flags = TALIO_SAVE_QUIET) {
+    TALIO_Header* header = buffer->header;
+    if (!header) {
+        header = static_cast<TALIO_Header*>(Tal_AllocMemClear(sizeof(TALIO_Header)));
+        header->buffer = buffer;
+        header->truecolour_format = TALIO_FORMAT_RGBPLANES;
+        header->grey_format = TALIO_FORMAT_GREY8;
+        header->mapped_format = TALIO_FORMAT_RGBPLANES;
+        buffer->header = header;
+    }
+    header->buffer = buffer;
+    return TALIO_SaveBufferA(header, path.c_str(), word, 0, &flags);
+}
+
+// Loads quietly; the buffer or none, with the error number.
+inline TALIO_ImageBuffer* load(const fs::path& path, ULONG* error = nullptr, ULONG flags = TALIO_LOAD_QUIET,
+                               ULONG reduction = 0) {
+    ULONG scratch = 0;
+    const auto tags = Tal_MakeTags(TALIO_TAG_Reduction, reduction);
+    return TALIO_AutoLoadBufferA(path.c_str(), flags, error ? error : &scratch,
+                                 reduction ? tags.data() : nullptr);
+}
+
+// djpeg's decoding of a file: PPM for colour, PGM for grey.
+inline Picture djpeg(const fs::path& jpeg, const std::string& options = "") {
+    const std::string text = output("djpeg -pnm " + options + " " + quoted(jpeg));
+    return readPnm(Bytes(text.begin(), text.end()));
+}
+
+// The folder of the test, made empty.
+inline fs::path scratchFolder() {
+    const char* base = std::getenv("VELURA_TEST_TMP");
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    fs::path dir = fs::path(base && *base ? base : "/tmp/velura-test") / "talio" /
+                   (std::string(info->test_suite_name()) + "." + info->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// The library started with its format classes and the text catalogue, as the program has it.
+class TalioFixture : public TalFixture {
+  protected:
+    void SetUp() override {
+        TalFixture::SetUp();
+        Tal_InitRootTALIOClass();
+        Tal_InitJPEGTALIOClass();
+        Tal__LoadCatalogue("Data/Lingua/Velura", "");
+        global = TALIO_Init(gd);
+        ASSERT_NE(global, nullptr);
+        dir = scratchFolder();
+    }
+    void TearDown() override {
+        TALIO_Cleanup(global);
+        Tal_CleanupJPEGTALIOClass();
+        Tal_CleanupRootTALIOClass();
+        TalFixture::TearDown();
+    }
+    fs::path path(const std::string& name) const { return dir / name; }
+
+    // A JPEG file made by cjpeg from the picture.
+    fs::path cjpeg(const Picture& pic, const std::string& name, const std::string& options = "-quality 85") {
+        const fs::path source = path(name + (pic.channels == 3 ? ".ppm" : ".pgm"));
+        writeFile(source, pnmBytes(pic));
+        const fs::path jpeg = path(name);
+        EXPECT_EQ(run("cjpeg " + options + " " + quoted(source) + " > " + quoted(jpeg)), 0);
+        return jpeg;
+    }
+
+    TALIO_GlobalData* global = nullptr;
+    fs::path dir;
+};
+
+} // namespace talio_test
