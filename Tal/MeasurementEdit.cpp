@@ -278,12 +278,18 @@ ULONG Tal__GetMeasurementUnits() {
 ULONG Tal__SetMeasurementUnits(ULONG unit) {
     if (unit < TAL_UNIT_CM || unit > TAL_UNIT_PIXELS) return 0;
     programUnit = unit;
-    Tal_DoNotify(unitsObject.load(), TAL_SetMeasurementUnits, unit);
+    Tal_DoNotify(Tal__MeasurementUnitsObject(), TAL_SetMeasurementUnits, unit);
     return 1;
 }
 
+// Made when first needed, so that starting the object system creates no object.
 ULONG Tal__MeasurementUnitsObject() {
-    return unitsObject.load();
+    ULONG current = unitsObject.load();
+    if (current) return current;
+    const ULONG made = Tal_CreateObject("Root");
+    if (unitsObject.compare_exchange_strong(current, made)) return made;
+    Tal_DisposeObject(made); // another thread was first
+    return current;
 }
 
 void* Tal_NewMeasurementEditClass(const TagItem*) {
@@ -302,7 +308,7 @@ void* Tal_NewMeasurementEditClass(const TagItem*) {
     const ULONG self = m->header.handle;
     // The program's unit, and the user's typing (read back by the StringEdit), reach the field as
     // notifications; the target records go with the field.
-    Tal_AddNotify(unitsObject.load(), TAL_SetMeasurementUnits, TAL_AnyValue, self, 2, TAL_SetMeasurementUnit,
+    Tal_AddNotify(Tal__MeasurementUnitsObject(), TAL_SetMeasurementUnits, TAL_AnyValue, self, 2, TAL_SetMeasurementUnit,
                   TAL_TriggerValue);
     Tal_AddNotify(self, TAL_SetString, TAL_AnyValue, self, 2, TAL_MeasurementTyped, TAL_TriggerValue);
     return m;
@@ -378,8 +384,7 @@ ULONG Tal_InitMeasurementEditClass() {
                          Tal_DoMeasurementEditClassMethod, measurementMethods, sizeof(MeasurementInstance)))
         return 0;
     programUnit = TAL_UNIT_PIXELS;
-    unitsObject = Tal_CreateObject("Root");
-    return unitsObject.load() ? 1 : 0;
+    return 1;
 }
 
 void Tal_CleanupMeasurementEditClass() {

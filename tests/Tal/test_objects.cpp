@@ -23,7 +23,7 @@ struct TestInstance {
 
 std::atomic<int> unknownMethods{0};
 
-Tal_Class tBase, tMiddle, tTop, tWindow, tScroller;
+Tal_Class tBase, tMiddle, tTop, tWindow;
 
 const Tal_MethodEntry baseMethods[] = {
     {SetValue, "Tal_SetTestValue", TAL_METHOD_SETTER, GetValue, "%ld", nullptr, nullptr, nullptr, nullptr},
@@ -116,10 +116,6 @@ void registerTestClasses() {
         &tWindow, "TWindow", 0x00090000, "TBase",
         [](const TagItem*) { return newInstance(&tWindow, "TBase"); }, disposeInstance, forward, nullptr,
         sizeof(TestInstance));
-    Tal__SetupClass(
-        &tScroller, "Scroller", 0x001C0000, nullptr,
-        [](const TagItem*) { return newInstance(&tScroller, nullptr); }, disposeInstance, baseDispatch,
-        nullptr, sizeof(TestInstance));
 }
 
 class Objects : public TalFixture {
@@ -130,7 +126,7 @@ class Objects : public TalFixture {
         unknownMethods = 0;
     }
     void TearDown() override {
-        for (Tal_Class* cls : {&tScroller, &tWindow, &tTop, &tMiddle, &tBase}) {
+        for (Tal_Class* cls : {&tWindow, &tTop, &tMiddle, &tBase}) {
             EXPECT_EQ(cls->instanceCount.load(), 0u) << cls->name << " objects left behind";
             Tal__CleanupClass(cls);
         }
@@ -253,7 +249,7 @@ TEST_F(Objects, CreateAppliesTagsInOrderThroughNextTagItem) {
 TEST_F(Objects, CompactSliderIsMadeAsScroller) {
     ULONG h = Tal_NewObjectA("CompactSlider", nullptr);
     ASSERT_NE(h, 0u);
-    EXPECT_EQ(static_cast<Tal_Object*>(Tal_GetObjectInstance(h))->objClass, &tScroller);
+    EXPECT_STREQ(static_cast<Tal_Object*>(Tal_GetObjectInstance(h))->objClass->name, "Scroller");
     Tal_DisposeObject(h);
 }
 

@@ -4,8 +4,8 @@
 
 namespace {
 
-// Stand-ins for the leaf classes the tree language names, while they do not exist, and a recording
-// container.
+// Recording stand-ins for the leaf classes the tree language names (they replace the real classes for
+// these tests), and a recording container.
 RECORDER_CLASS(textClass, "Text", 0x00040000)
 RECORDER_CLASS(spaceClass, "Space", 0x000E0000)
 RECORDER_CLASS(bitmapClass, "BitMap", 0x00080000)
@@ -16,19 +16,24 @@ RECORDER_CLASS(boxClass, "TBox", 0x7E000000)
 
 struct StandIn {
     Tal_Class* cls;
+    const char* name;
     void (*reg)();
 };
-const StandIn standIns[] = {{&textClass, register_textClass},         {&spaceClass, register_spaceClass},
-                            {&bitmapClass, register_bitmapClass},     {&stringClass, register_stringClass},
-                            {&scrollerClass, register_scrollerClass}, {&sliderClass, register_sliderClass},
-                            {&boxClass, register_boxClass}};
+const StandIn standIns[] = {
+    {&textClass, "Text", register_textClass},           {&spaceClass, "Space", register_spaceClass},
+    {&bitmapClass, "BitMap", register_bitmapClass},     {&stringClass, "StringEdit", register_stringClass},
+    {&scrollerClass, "Scroller", register_scrollerClass}, {&sliderClass, "Slider", register_sliderClass},
+    {&boxClass, "TBox", register_boxClass}};
 
 class Trees : public TalFixture {
   protected:
     void SetUp() override {
         TalFixture::SetUp();
-        for (const StandIn& s : standIns)
-            if (!Tal_FindClassFromName(s.cls->name ? s.cls->name : "")) s.reg();
+        for (const StandIn& s : standIns) {
+            // The next start of the object system registers the real class again.
+            Tal__CleanupClass(Tal_FindClassFromName(s.name));
+            s.reg();
+        }
     }
     void TearDown() override {
         for (const StandIn& s : standIns) Tal__CleanupClass(s.cls);
