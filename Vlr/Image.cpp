@@ -400,7 +400,7 @@ ULONG recompose(Tal_Image* self, Tal_Word arg) {
     LONG band = std::max<LONG>(10, K / 10);
     Tal_DoImageNotify(self, TAL_LongOperationStart, Tal_GetCatalogueText(501));
     Tal_DoLayerDoesntNeedsFixing(layer);
-    self->recompose_arg = arg;
+    self->recompose_arg = reinterpret_cast<Tal_Word>(layer);
     self->interruptible = 1;
     for (LONG u = 0; u < K; u += band) {
         if (!Tal_LockImageA(self, TAL_LOCK_COMPOSE, 0)) break;
@@ -685,6 +685,17 @@ ULONG setGlobalComponent(int index, LONG value) {
     return 1;
 }
 
+// One component of the layer colour; the other two come from the pending colour, which is what the
+// layer is going to show.
+ULONG setLayerComponent(Tal_Image* self, int index, LONG value) {
+    UBYTE component = UBYTE(std::clamp<LONG>(value, 0, 255));
+    if (self->pending_colour[index] == component) return 1;
+    UBYTE colour[3] = {self->pending_colour[0], self->pending_colour[1], self->pending_colour[2]};
+    colour[index] = component;
+    return ULONG(Tal_DoImageMethod(self, TAL_SetLayerColour,
+                                   ULONG(colour[0]) | ULONG(colour[1]) << 8 | ULONG(colour[2]) << 16));
+}
+
 ULONG packedPaintColour(const Tal_ImageBase* base) {
     return ULONG(base->paint_red & 0xFF) | ULONG(base->paint_green & 0xFF) << 8 |
            ULONG(base->paint_blue & 0xFF) << 16;
@@ -872,15 +883,17 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
         disposeObject(self, handleOf(self));
         return 1;
     case TAL_DrawObject:
+        Tal_DoMethodA(self->header.superObject, id, args);
         Tal__RedrawInViews(self, TAL_CHANGE_ALL, 0, 0, self->width - 1, self->height - 1);
         return 0;
     case TAL_DrawObjectRect:
+        Tal_DoMethodA(self->header.superObject, id, args);
         Tal__RedrawInViews(self, TAL_CHANGE_REGION, LONG(args[0]), LONG(args[1]), LONG(args[2]),
                            LONG(args[3]));
         return 0;
     case TAL_HandleIDCMP:
         if (base && base->current_tool)
-            return Tal_DoMethod(base->current_tool, TAL_HandleToolInput, self, args[0]);
+            return Tal_DoMethod(base->current_tool, TAL_HandleToolInput, handleOf(self), args[0]);
         return 2;
     case TAL_AskMinMax: {
         Tal_Box* box = self->damage_rect;
@@ -980,13 +993,12 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
         return 1;
     case TAL_HideLayer:
         self->visible = 0;
-        if (Tal_Image* top = topOf(self); top && top != self) {
+        // The image that composes the layer gets its base back over the layer (rows no other layer
+        // touches are not rewritten by composing); for a layer of a floating image that is the floating
+        // image, whose change then recomposes the top image.
+        if (Tal_Image* parent = self->parent) {
             LONG x = self->layer_x, y = self->layer_y;
-            for (Tal_Image* p = self->parent; p && p->parent; p = p->parent) {
-                x += p->layer_x;
-                y += p->layer_y;
-            }
-            Tal_CopyUndoToImageData(top, x, y, x + self->layer_w - 1, y + self->layer_h - 1, x, y);
+            Tal_CopyUndoToImageData(parent, x, y, x + self->layer_w - 1, y + self->layer_h - 1, x, y);
         }
         Tal__AnnounceImageChange(self, TAL_CHANGE_ALL, 0, 0, self->width - 1, self->height - 1);
         return 1;
@@ -1029,6 +1041,10 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
         return 1;
     case TAL_SetActiveImage:
         return setActiveImage(self, reinterpret_cast<Tal_Image*>(args[0]));
+    case TAL_SetLayerRed:
+    case TAL_SetLayerGreen:
+    case TAL_SetLayerBlue:
+        return setLayerComponent(self, int(id - TAL_SetLayerRed), LONG(args[0]));
     case TAL_SetGlobalRed:
     case TAL_SetGlobalGreen:
     case TAL_SetGlobalBlue:

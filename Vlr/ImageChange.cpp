@@ -213,8 +213,10 @@ void Tal_DoLayerDoesntNeedsFixing(Tal_Image* layer) {
     Tal_DisposeObject(oldMode);
 }
 
+// The changed layer is named: the parent's paint layer may be another one, and the recompose applies
+// the pending state of the layer it recomposes.
 void Tal_RedoLayerChanges(Tal_Image* layer) {
-    if (layer && layer->parent) Tal_DoAsyncImageMethod(layer->parent, TAL_RecomposeLayer, 0);
+    if (layer && layer->parent) Tal_DoAsyncImageMethod(layer->parent, TAL_RecomposeLayer, layer);
 }
 
 void Tal_FixLayerChanges(Tal_Image* layer) {
@@ -564,10 +566,11 @@ ULONG Tal_EndNewImageSize(Tal_Image* image, LONG width, LONG height) {
     Tal_FreeMem(image->row_max_x);
     image->row_min_x = minX;
     image->row_max_x = maxX;
-    // The whole layer counts as changed.
+    // The whole of a layer (a paint layer or a floating image) counts as changed.
+    bool painted = image->kind != TAL_IMAGE;
     for (LONG i = 0; i < height + 4; i++) {
-        minX[i] = layer ? 0 : width - 1;
-        maxX[i] = layer ? width - 1 : 0;
+        minX[i] = painted ? 0 : width - 1;
+        maxX[i] = painted ? width - 1 : 0;
     }
     image->layer_w = WORD(width);
     image->layer_h = WORD(height);

@@ -150,7 +150,7 @@ struct Tal_Image {
     LONG new_width, new_height;     // the size being made between Tal_BeginNewImageSize and End or Abort
     LONG resizing;
     UBYTE** parked[3];              // an image's working planes of the old size while it is resized
-    Tal_Word recompose_arg;         // the layer word of the banded recompose running on this image
+    Tal_Word recompose_arg;         // the layer of the banded recompose running on this image
     std::atomic<LONG> thread_state; // 0 starting, 1 port made, 2 ended
     Tal_Word parent_notify;         // the change listener the parent installed on this layer
     LONG in_list;                   // linked into the image list

@@ -276,11 +276,18 @@ struct Compose {
     LONG stride;
 };
 
-bool isRecomposeOf(const Tal_AsyncMessage* msg, ULONG handle, Tal_Word layer) {
-    if (msg->command == TAL_RecomposeLayer) return msg->target == handle && msg->args[0] == layer;
-    return msg->command == TAL_DoAsyncMethodMethod && Tal_AsyncArgCount(msg) >= 2 &&
-           ULONG(msg->args[0]) == handle && ULONG(msg->args[1]) == TAL_RecomposeLayer &&
-           msg->args[2] == layer;
+// A recompose of the image's layer `layer`; a recompose without a layer names the paint layer. Queued
+// messages carry two zero words after their arguments, so the words read here always exist.
+bool isRecomposeOf(const Tal_AsyncMessage* msg, const Tal_Image* image, Tal_Word layer) {
+    Tal_Word arg;
+    if (msg->command == TAL_RecomposeLayer && msg->target == image->header.handle)
+        arg = msg->args[0];
+    else if (msg->command == TAL_DoAsyncMethodMethod && Tal_AsyncArgCount(msg) >= 2 &&
+             ULONG(msg->args[0]) == image->header.handle && ULONG(msg->args[1]) == TAL_RecomposeLayer)
+        arg = msg->args[2];
+    else
+        return false;
+    return arg == layer || (!arg && reinterpret_cast<Tal_Word>(image->paint_layer) == layer);
 }
 
 } // namespace
@@ -296,7 +303,7 @@ ULONG Tal__NewerRecomposeWaiting(Tal_Image* image) {
     Tal_Word layer = image->recompose_arg;
     Forbid();
     for (Node* n = port->mp_MsgList.lh_Head; n->ln_Succ && !found; n = n->ln_Succ)
-        found = isRecomposeOf(reinterpret_cast<Tal_AsyncMessage*>(n), image->header.handle, layer);
+        found = isRecomposeOf(reinterpret_cast<Tal_AsyncMessage*>(n), image, layer);
     Permit();
     return found ? 1 : 0;
 }
@@ -350,7 +357,6 @@ LayerInfo describe(Tal_Image* layer, Tal_Image* image, Links& links) {
                  layer->fade_shape == TAL_FADE_NONE && image->kind == TAL_IMAGE;
     info.fast = info.plain && layer->kind == TAL_PAINT_LAYER && layer->depth == 8 && !info.mask &&
                 std::strcmp(layer->mode_name, TAL_PAINT_MODE_NAME) == 0;
-    if (info.tonal && (layer->tone_table_dirty || !layer->tone_table)) buildToneTable(layer);
     if (layer->fade_shape != TAL_FADE_NONE) info.fade.setup(layer, image->width, image->height);
     return info;
 }
@@ -389,7 +395,8 @@ void applyEffects(const LayerInfo& info, UBYTE* res[3], UBYTE* below[3], LONG n,
             fromHsv(r.h, s, v, &res[0][i], &res[1][i], &res[2][i]);
         }
     }
-    if (info.tonal && layer->tone_table) {
+    if (info.tonal) {
+        if (!layer->tone_table) return; // no memory for the table: the remaining controls are skipped
         for (LONG i = 0; i < n; i++) {
             int w = layer->tone_table[below[0][i] + below[1][i] + below[2][i]] * 257;
             for (int ch = 0; ch < 3; ch++) {
@@ -605,6 +612,11 @@ void Tal_ProcessImageBelowLayer(Tal_Image* image, LONG x0, LONG y0, LONG x1, LON
     // The links are locked before the compose lock: a linked image that changes meanwhile recomposes
     // its users, which needs their compose locks.
     ObtainSemaphore(&image->compose_lock);
+    // Tone tables are rebuilt under the compose lock: two threads composing one image would otherwise
+    // build the same table at once.
+    for (const LayerInfo& info : c.layers)
+        if (info.tonal && (info.layer->tone_table_dirty || !info.layer->tone_table))
+            buildToneTable(info.layer);
     for (LONG y = y0; y <= y1; y++) {
         if (image->interruptible.load() && Tal__NewerRecomposeWaiting(image)) break;
         bool copied = false;

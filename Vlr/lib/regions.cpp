@@ -301,7 +301,11 @@ void Tal_MakeRGBLine(const UBYTE* __restrict red, const UBYTE* __restrict green,
 }
 
 void Tal_MakeRGBLine32f(const float* red, const float* green, const float* blue, UBYTE* out, LONG n) {
-    auto byte = [](float v) { return UBYTE(std::clamp(int(v * 255.0f), 0, 255)); };
+    // Clamped before the conversion: samples far out of range (or not a number) have no int value.
+    auto byte = [](float v) {
+        double x = double(v) * 255.0;
+        return x >= 255.0 ? UBYTE(255) : x > 0.0 ? UBYTE(int(x)) : UBYTE(0);
+    };
     for (LONG i = 0; i < n; i++) {
         out[3 * i] = byte(blue[i]);
         out[3 * i + 1] = byte(green[i]);

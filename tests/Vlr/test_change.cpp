@@ -229,6 +229,11 @@ TEST_F(Change, AFailedResizeLeavesTheImageAsItWas) {
     EXPECT_EQ(layer->layer_w, 9);
     EXPECT_EQ(layer->grey[2][3], 255);
     for (LONG y = 0; y < 3; y++) EXPECT_EQ(layer->row_max_x[y] - layer->row_min_x[y], 8);
+    // So does a floating image.
+    Tal_Image* floating = newLayer(image, TAL_FLOATING_IMAGE, 24, 3, 2);
+    ASSERT_EQ(Tal_BeginNewImageSize(floating, 5, 2), 1u);
+    ASSERT_EQ(Tal_EndNewImageSize(floating, 5, 2), 1u);
+    for (LONG y = 0; y < 2; y++) EXPECT_EQ(floating->row_max_x[y] - floating->row_min_x[y], 4);
     dispose(image);
 }
 
@@ -256,6 +261,26 @@ TEST_F(Change, BandedRecomposeReportsProgressAndLetsGo) {
     EXPECT_EQ(end.take().size(), 1u);
     EXPECT_EQ(image->red[24][1], 99);
     EXPECT_EQ(image->lock_count.load(), 0);
+    dispose(image);
+}
+
+// A layer that is not the paint layer takes its own pending change and is recomposed itself.
+TEST_F(Change, AChangedLayerIsRecomposedEvenWhenNotCurrent) {
+    Tal_Image* image = newImage(4, 2, 24, 0);
+    Tal_Image* below = newLayer(image);
+    Tal_Image* above = newLayer(image);
+    Tal_DoImageMethod(image, TAL_SetCurrentLayer, below);
+    ASSERT_EQ(image->paint_layer, below);
+    setColour(above, 10, 10, 10);
+    paint(above, 1, 0, 255);
+    Tal_FullProcessImage(image);
+    above->pending_colour[0] = 200;
+    EXPECT_EQ(Tal_LayerNeedsFixing(above), 1u); // a layer lies below it: recomposed, not fixed
+    waitIdle();
+    EXPECT_EQ(above->layer_colour[0], 200);
+    EXPECT_EQ(above->fix_count.load(), 0);
+    EXPECT_EQ(image->red[0][1], 200);
+    EXPECT_EQ(below->fix_count.load(), 0);
     dispose(image);
 }
 

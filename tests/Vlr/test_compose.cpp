@@ -1,6 +1,7 @@
 // The compositor, checked pixel by pixel against the blending formulas, and the region operations.
 #include "EngineTest.h"
 
+#include <cmath>
 #include <cstring>
 
 using namespace engine_test;
@@ -135,6 +136,23 @@ TEST_F(Compose, EveryPathMatchesItsFormula) {
              int r = weighRef(b, kColour[ch], 198 * 257);
              return blendRef(b, r, 257, k);
          }},
+        {"tonal range: no midtones, no shadows", 8,
+         [](Engine*, Scene& s) {
+             s.layer->midtones = 0;
+             s.layer->shadows = 0;
+         },
+         [](Scene&, int ch, LONG, LONG, int b, int k) {
+             // Index 370: d = 255 − 140 × 255 ÷ 510 = 185, then 185 − 255 × (370 − 127) ÷ 510 = 64.
+             int r = weighRef(b, kColour[ch], 64 * 257);
+             return blendRef(b, r, 257, k);
+         }},
+        {"value strength 0", 8, [](Engine*, Scene& s) { s.layer->value_strength = 0; },
+         [](Scene&, int ch, LONG, LONG, int b, int k) {
+             // Below V 240, S 244; result H 20, S 191. The pixel becomes H 20, S 191, V 240: sector 0,
+             // f = 85, p = 64 × 240 × 257 >> 16 = 60, t = (255 − 191 × 171 ÷ 256) × 240 × 257 >> 16 = 120.
+             const int r[3] = {240, 120, 60};
+             return blendRef(b, r[ch], 257, k);
+         }},
         {"saturation strength 0", 8, [](Engine*, Scene& s) { s.layer->saturation_strength = 0; },
          [](Scene&, int ch, LONG, LONG, int b, int k) {
              // Below (10, 120, 240): V 240, S 244. Result (200, 100, 50): V 200, S 191, H 20. The pixel
@@ -268,6 +286,23 @@ TEST_F(Compose, FloatingImageIsPremultipliedOver) {
         EXPECT_EQ(image->green[0][5], c.below); // outside the floating image
         dispose(image);
     }
+    // Paint on the floating image's own layer makes it opaque: M = P + A × (255 − P) ÷ 255.
+    Tal_Image* image = newImage(8, 2);
+    fillBase(image, 255, 255, 255);
+    Tal_Image* f = newLayer(image, TAL_FLOATING_IMAGE, 24, 4, 2);
+    ASSERT_NE(f->current_layer, nullptr);
+    for (LONG y = 0; y < 2; y++)
+        for (LONG x = 0; x < 4; x++) {
+            f->red[y][x] = f->green[y][x] = f->blue[y][x] = 100;
+            f->alpha_child->grey[y][x] = 128;
+        }
+    f->current_layer->grey[0][1] = 255; // M 255, K 0: the floating pixel itself
+    f->current_layer->grey[1][2] = 128; // M 191, K 64: (255 × 64 + 100 × 256 + 1) × 257 >> 16
+    Tal_FullProcessImage(image);
+    EXPECT_EQ(image->red[0][1], 100);
+    EXPECT_EQ(image->red[1][2], 164);
+    EXPECT_EQ(image->red[0][2], 227); // unpainted
+    dispose(image);
 }
 
 TEST_F(Compose, RowsNoLayerTouchesAreNotRewritten) {
@@ -388,6 +423,34 @@ TEST_F(Compose, FadesOnLargePicturesMatchA64BitReference) {
         }
         dispose(image);
     }
+}
+
+// Two threads composing one image at once (a stroke and a recompose) build a dirty tone table once,
+// under the compose lock, and agree on the picture.
+TEST_F(Compose, TwoThreadsComposeOneImage) {
+    Tal_Image* image = newImage(64, 64);
+    fillBase(image, 30, 60, 90);
+    Tal_Image* layer = newLayer(image);
+    setColour(layer, 250, 200, 150);
+    for (LONG y = 0; y < 64; y++)
+        for (LONG x = 0; x < 64; x++) paint(layer, x, y, UBYTE(x * 4));
+    layer->highlights = 40;
+    layer->shadows = 100;
+    layer->tone_table_dirty = 1;
+    std::atomic<bool> go{false};
+    {
+        auto compose = [&] {
+            while (!go) std::this_thread::yield();
+            Tal_FullProcessImage(image);
+        };
+        TaskThread a(compose), b(compose);
+        go = true;
+    }
+    std::vector<UBYTE> twice(image->red[0], image->red[0] + 64);
+    Tal_FullProcessImage(image);
+    EXPECT_EQ(0, std::memcmp(twice.data(), image->red[0], 64));
+    EXPECT_EQ(layer->tone_table_dirty, 0);
+    dispose(image);
 }
 
 TEST_F(Compose, InvertTwiceRestores) {
@@ -550,6 +613,9 @@ TEST_F(Compose, MergeViaAlphaClipsEveryImage) {
     EXPECT_EQ(Tal__MergeImagesViaAlphaAndTrans(dst, 4, 4, src, 0, 0, 10, 10, alpha, 300), 1u);
     for (LONG y = 0; y < 6; y++)
         for (LONG x = 0; x < 6; x++) ASSERT_EQ(dst->base_red[y][x] != 0, x >= 4 && y >= 4) << x << "," << y;
+    // Exactly `height` rows.
+    EXPECT_EQ(Tal__MergeImagesViaAlphaAndTrans(dst, 0, 1, src, 0, 0, 2, 2, alpha, 255), 1u);
+    for (LONG y = 0; y < 4; y++) EXPECT_EQ(dst->base_red[y][0] != 0, y == 1 || y == 2) << y;
     dispose(alpha);
     dispose(src);
     dispose(dst);
@@ -568,10 +634,11 @@ TEST_F(Compose, LineConversions) {
     Tal_SplitRGB(rr, gg, bb, rgb, 4);
     EXPECT_EQ(0, std::memcmp(rr, r, 4));
     EXPECT_EQ(0, std::memcmp(bb, b, 4));
-    float fr[2] = {1.5f, 0.5f}, fg[2] = {-1.0f, 0.0f}, fb[2] = {1.0f, 0.25f};
-    Tal_MakeRGBLine32f(fr, fg, fb, out, 2);
-    const UBYTE f[6] = {255, 0, 255, 63, 0, 127};
-    EXPECT_EQ(0, std::memcmp(out, f, 6));
+    // Out-of-range samples (even ones no int can hold, or not a number) are clamped.
+    float fr[3] = {1.5f, 0.5f, 1e30f}, fg[3] = {-1.0f, 0.0f, -1e30f}, fb[3] = {1.0f, 0.25f, NAN};
+    Tal_MakeRGBLine32f(fr, fg, fb, out, 3);
+    const UBYTE f[9] = {255, 0, 255, 63, 0, 127, 0, 0, 255};
+    EXPECT_EQ(0, std::memcmp(out, f, 9));
 }
 
 } // namespace

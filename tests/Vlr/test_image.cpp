@@ -220,6 +220,19 @@ TEST_F(Image, PositionShowAndHideRecomposeTheirArea) {
     EXPECT_EQ(image->red[2][6], 0);
     Tal_DoImageMethod(layer, TAL_ShowLayer);
     EXPECT_EQ(image->red[2][6], 200);
+
+    // Paint of a floating image's own layer leaves the floating image, and so the picture, when hidden.
+    Tal_Image* f = newLayer(image, TAL_FLOATING_IMAGE, 24, 4, 2);
+    for (LONG x = 0; x < 4; x++) f->alpha_child->grey[0][x] = f->alpha_child->grey[1][x] = 255;
+    Tal_Image* own = f->current_layer;
+    setColour(own, 90, 90, 90);
+    paint(own, 1, 0, 255);
+    Tal_ModifiedImageData(own, 1, 0, 1, 0);
+    EXPECT_EQ(f->red[0][1], 90);
+    EXPECT_EQ(image->red[0][1], 90);
+    Tal_DoImageMethod(own, TAL_HideLayer);
+    EXPECT_EQ(f->red[0][1], 0);
+    EXPECT_EQ(image->red[0][1], 0);
     dispose(image);
 }
 

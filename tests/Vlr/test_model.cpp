@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 using namespace engine_test;
@@ -264,7 +265,9 @@ std::string form(const std::string& chunks) {
 
 TEST_F(Model, PalettesTrustOnlyWhatTheFileHolds) {
     const char* dir = std::getenv("VELURA_TEST_TMP");
-    std::string path = std::string(dir ? dir : "/tmp") + "/engine-palette.iff";
+    std::string folder = std::string(dir ? dir : "/tmp") + "/engine";
+    std::filesystem::create_directories(folder); // a fresh build directory has no test folder yet
+    std::string path = folder + "/palette.iff";
     struct {
         const char* name;
         std::string file;
