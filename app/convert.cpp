@@ -1,6 +1,7 @@
 // velura-convert: converts image files on the command line through the program's own loading (format
-// detection included) and saving. Quiet: no requester, no progress display, no view. Failures are
-// reported with the program's own error texts; a failed save never leaves a partial output file.
+// detection included, the file becoming an image) and saving (the image's picture written by a saver).
+// Quiet: no requester, no progress display, no view. Failures are reported with the program's own error
+// texts; a failed save never leaves a partial output file.
 //
 // The core library's source list takes in every file of this folder but the program entry; the
 // converter's entry is compiled only where VELURA_CONVERT_PROGRAM is defined (the velura-convert target).
@@ -9,6 +10,7 @@
 #include "Tal/Catalogue.h"
 #include "Tal/Tal.h"
 #include "host/dos.h"
+#include "Vlr/ImageFile.h"
 #include "talio/talio.h"
 
 #include <algorithm>
@@ -143,13 +145,34 @@ std::string formatFromName(const std::string& name) {
     return "";
 }
 
-void reportFailure(const std::string& file, ULONG error, bool saving = false) {
-    const char* text = saving ? TALIO_SaveErrorText(error) : TALIO_ErrorText(error);
-    if (*text)
+void reportFailure(const std::string& file, ULONG error, const char* text) {
+    if (text && *text)
         std::fprintf(stderr, "velura-convert: %s: %s\n", file.c_str(), text);
     else
         std::fprintf(stderr, "velura-convert: %s: error %lu\n", file.c_str(),
                      static_cast<unsigned long>(error));
+}
+
+// Loads one picture as the program opens a file and saves it as the program saves an image; 0 or 1.
+int convertOne(const std::string& input, const std::string& target, const std::string& word,
+               ULONG reduction) {
+    ULONG error = 0;
+    const char* text = nullptr;
+    const auto tags =
+        Tal_MakeTags(TALIO_TAG_Reduction, reduction, TALIO_TAG_Error, &error, TAL_TAG_FileErrorText, &text);
+    Tal_Image* image = Tal__LoadImageA(absolutePath(input).c_str(), 0, 0,
+                                       TAL_LOAD_QUIET | TAL_LOAD_ONLY | TAL_LOAD_NO_VIEW, tags.data());
+    if (!image) {
+        reportFailure(input, error, text);
+        return 1;
+    }
+    error = 0;
+    text = nullptr;
+    const ULONG saved = Tal__SaveImageA(image, target.c_str(), word.c_str(), 0, TAL_SAVE_QUIET, tags.data());
+    Tal_DisposeObject(image->header.handle);
+    if (saved) return 0;
+    reportFailure(target, error, text);
+    return 1;
 }
 
 // Converts every input; the exit code.
@@ -159,7 +182,7 @@ int convert(const Options& o) {
     if (word.empty()) return usageError("cannot tell the format from " + o.output + "; give --format");
     const ULONG saver = Tal_CreateObject((word + "TALIO").c_str());
     if (!saver) {
-        reportFailure(word, TALIO_ERR_UNKNOWN);
+        reportFailure(word, TALIO_ERR_UNKNOWN, TALIO_ErrorText(TALIO_ERR_UNKNOWN));
         return 2;
     }
     if (o.quality) {
@@ -167,20 +190,23 @@ int convert(const Options& o) {
             Tal_DisposeObject(saver);
             return usageError("--quality applies to JPEG only");
         }
+        // The format's options are the program's, for every save of the run.
         Tal_DoMethod(saver, JPEGTALIO_SetQuality, o.quality);
     }
-    const std::string extension = extensionOf(saver);
-    const auto tags = Tal_MakeTags(TALIO_TAG_Reduction, o.reduction);
-    const ULONG saveFlags = TALIO_SAVE_QUIET;
+    Tal_DisposeObject(saver);
     std::set<std::string> written;
     int status = 0;
     for (const std::string& input : o.inputs) {
         std::string target = absolutePath(o.output);
         if (!o.directory.empty()) {
+            // The file part takes the format's extension, then joins the folder.
             char name[PATH_MAX];
-            const char* file = FilePart(input.c_str());
-            if (!TALIO__ReplaceExtension(name, sizeof name, file, extension.c_str()))
-                std::snprintf(name, sizeof name, "%s", file);
+            Tal_AutoChangeFileExtension(FilePart(input.c_str()), name, sizeof name, word.c_str());
+            if (!*name) {
+                reportFailure(input, TALIO_ERR_OPEN, TAL_PATH_TOO_LONG_TEXT);
+                status = 1;
+                continue;
+            }
             target = absolutePath(o.directory);
             if (!target.empty() && target.back() != '/') target += '/';
             target += name;
@@ -191,25 +217,8 @@ int convert(const Options& o) {
             status = 1;
             continue;
         }
-        ULONG error = 0;
-        TALIO_ImageBuffer* buffer = TALIO_AutoLoadBufferA(absolutePath(input).c_str(), TALIO_LOAD_QUIET,
-                                                          &error, o.reduction ? tags.data() : nullptr);
-        if (!buffer) {
-            reportFailure(input, error);
-            status = 1;
-            continue;
-        }
-        Tal_DoMethod(saver, TALIO_SetSaveBuffer, buffer);
-        // The loaded picture's header carries its information record to the saver.
-        error = TALIO_SaveBufferA(buffer->header, target.c_str(), word.c_str(), saver, &saveFlags);
-        Tal_DoMethod(saver, TALIO_SetSaveBuffer, 0);
-        TALIO_FreeBuffer(buffer);
-        if (error != TALIO_OK) {
-            reportFailure(target, error, true);
-            status = 1;
-        }
+        status |= convertOne(input, target, word, o.reduction);
     }
-    Tal_DisposeObject(saver);
     return status;
 }
 
@@ -223,19 +232,23 @@ int main(int argc, char** argv) {
 
     Tal_Init();
     // Registration is idempotent: the classes may have been registered by the object system already.
+    Tal_InitImageClass();
     Tal_InitRootTALIOClass();
     Tal_InitJPEGTALIOClass();
     Tal__LoadCatalogue("Data/Lingua/Velura", "");
     TALIO_GlobalData* global = TALIO_Init(Tal_GetGlobalData());
+    Tal_ImageBase* engine = global ? Tal__OpenImageEngine() : nullptr;
     int status = 2;
-    if (global)
+    if (engine)
         status = convert(options);
     else
-        std::fprintf(stderr, "velura-convert: the image-file library cannot start\n");
+        std::fprintf(stderr, "velura-convert: the image engine cannot start\n");
+    if (engine) Tal__CloseImageEngine();
     TALIO_Cleanup(global);
     Tal__FreeCatalogue();
     Tal_CleanupJPEGTALIOClass();
     Tal_CleanupRootTALIOClass();
+    Tal_CleanupImageClass();
     Tal_CleanUp();
     return status;
 }

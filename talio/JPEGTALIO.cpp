@@ -11,10 +11,14 @@
 #include "host/dos.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -215,9 +219,86 @@ ULONG attachInformation(TALIO_Header* header, const jpeg_decompress_struct* cinf
     return TALIO_OK;
 }
 
+// Storing decoded rows in a large picture's planes costs nearly a fifth of its load (the planes are new
+// memory, written once), and the decoder cannot run meanwhile. With a second processor a worker stores
+// them while the decoder goes on: the decoder fills rows of a ring, the worker empties them into the
+// buffer. The pipe is made and ended outside the library's jump, and the decoder only ever waits in
+// calls of its own, so that no lock is held when the library jumps back.
+struct RowPipe {
+    static constexpr ULONG kSlots = 64; // rows in the ring
+    static constexpr ULONG kChunk = 16; // rows the worker is woken for
+
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<UBYTE> ring;
+    ULONG rowBytes = 0;
+    TALIO_ImageBuffer* buffer = nullptr;
+    ULONG code = 0;
+    ULONG written = 0; // rows the decoder has put in the ring
+    ULONG stored = 0;  // rows the worker has taken out
+    bool finished = false;
+    bool failed = false; // a row could not be stored
+    std::thread worker;
+
+    UBYTE* slot(ULONG row) { return ring.data() + size_t(row % kSlots) * rowBytes; }
+
+    void work() {
+        std::unique_lock guard(lock);
+        for (;;) {
+            changed.wait(guard, [&] { return written - stored >= kChunk || finished; });
+            if (written == stored && finished) return;
+            const ULONG from = stored, to = written;
+            guard.unlock();
+            bool ok = true;
+            for (ULONG row = from; row < to && ok; row++)
+                ok = TALIO_SetBufferData(buffer, 0, row, buffer->width, 1, rowBytes, code, slot(row)) != 0;
+            guard.lock();
+            stored = to;
+            failed = failed || !ok;
+            changed.notify_all();
+        }
+    }
+    // Starts the worker; false when it cannot run (the rows are then stored by the decoder).
+    bool start(TALIO_ImageBuffer* b, ULONG bytes, ULONG pixelCode) {
+        buffer = b, rowBytes = bytes, code = pixelCode;
+        ring.assign(size_t(kSlots) * bytes, 0);
+        try {
+            worker = std::thread([this] { work(); });
+        } catch (...) {
+            return false;
+        }
+        return true;
+    }
+    // The slots for rows [first, first + count): waits until the worker has made room.
+    void reserve(ULONG first, ULONG count) {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] { return first + count - stored <= kSlots; });
+    }
+    void publish(ULONG rows) {
+        std::lock_guard guard(lock);
+        written = rows;
+        if (written - stored >= kChunk) changed.notify_all();
+    }
+    // Lets the worker store what it has and end; false when a row could not be stored.
+    bool finish() {
+        {
+            std::lock_guard guard(lock);
+            finished = true;
+            changed.notify_all();
+        }
+        if (worker.joinable()) worker.join();
+        return !failed;
+    }
+    ~RowPipe() { finish(); }
+};
+
+bool worthAPipe(const TALIO_ImageBuffer* b) {
+    return uint64_t(b->width) * b->height >= (uint64_t(1) << 20) && std::thread::hardware_concurrency() > 1;
+}
+
 // Decodes into the buffer; runs inside the caller's setjmp. Returning early leaves the decompressor to be
-// destroyed unfinished.
-ULONG decode(TALIO_Header* header, DecodeState* st, Input* in, ULONG denom) {
+// destroyed unfinished. With a pipe, decoded rows go through its ring to its worker.
+ULONG decode(TALIO_Header* header, DecodeState* st, Input* in, ULONG denom, RowPipe* pipe) {
     jpeg_decompress_struct* cinfo = &st->cinfo;
     TALIO_ImageBuffer* b = header->buffer;
     jpeg_create_decompress(cinfo);
@@ -249,24 +330,34 @@ ULONG decode(TALIO_Header* header, DecodeState* st, Input* in, ULONG denom) {
 
     const ULONG code = components == 1 ? TALIO_PIXEL_GREY : TALIO_PIXEL_RGB;
     const ULONG rowBytes = cinfo->output_width * ULONG(components);
-    const int batch = cinfo->rec_outbuf_height > 0 ? cinfo->rec_outbuf_height : 1;
+    const int batch =
+        std::min(cinfo->rec_outbuf_height > 0 ? cinfo->rec_outbuf_height : 1, int(RowPipe::kSlots));
+    if (pipe && !pipe->start(b, rowBytes, code)) pipe = nullptr;
     JSAMPARRAY rows = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
                                                   rowBytes, JDIMENSION(batch));
     const ULONG step = header->progress_step ? header->progress_step : TALIO_ProgressStep(b->height);
     while (cinfo->output_scanline < cinfo->output_height) {
         const ULONG first = cinfo->output_scanline;
+        if (pipe) {
+            pipe->reserve(first, ULONG(batch));
+            for (int i = 0; i < batch; i++) rows[i] = pipe->slot(first + ULONG(i));
+        }
         const ULONG got = jpeg_read_scanlines(cinfo, rows, JDIMENSION(batch));
         // A file that ends inside the picture data is damaged, not a picture with a grey end. One that lacks
         // only its end marker (or the later scans of a progressive picture) is whole.
         if (got == 0 || (st->err.endOfFile && st->err.missingData)) return TALIO_ERR_DAMAGED;
-        for (ULONG i = 0; i < got; i++)
-            if (!TALIO_SetBufferData(b, 0, first + i, b->width, 1, rowBytes, code, rows[i]))
-                return TALIO_ERR_DAMAGED;
+        if (pipe)
+            pipe->publish(first + got);
+        else
+            for (ULONG i = 0; i < got; i++)
+                if (!TALIO_SetBufferData(b, 0, first + i, b->width, 1, rowBytes, code, rows[i]))
+                    return TALIO_ERR_DAMAGED;
         const ULONG done = first + got;
         if (done / step != first / step && !TALIO_SetProgressDisplay(header, done, b->height))
             return TALIO_ERR_CANCELLED;
     }
     jpeg_finish_decompress(cinfo);
+    if (pipe && !pipe->finish()) return TALIO_ERR_DAMAGED;
     return TALIO_OK;
 }
 
@@ -277,6 +368,8 @@ ULONG load(ULONG self, TALIO_Header* header) {
     Input in;
     if (!openInput(header, &in)) return TALIO_ERR_OPEN;
     auto* st = static_cast<DecodeState*>(Tal_AllocMemClear(sizeof(DecodeState)));
+    RowPipe* pipe = nullptr;
+    if (st && worthAPipe(header->buffer)) pipe = new (std::nothrow) RowPipe;
     if (!st) {
         closeInput(&in);
         return TALIO_ERR_DAMAGED;
@@ -286,7 +379,9 @@ ULONG load(ULONG self, TALIO_Header* header) {
     if (setjmp(st->err.jump))
         result = TALIO_ERR_DAMAGED;
     else
-        result = decode(header, st, &in, denom);
+        result = decode(header, st, &in, denom, pipe);
+    // The worker ends before the ring it reads goes (after an early return or the library's jump too).
+    delete pipe;
     jpeg_destroy_decompress(&st->cinfo);
     Tal_FreeMem(st);
     closeInput(&in);
@@ -331,13 +426,11 @@ ULONG save(TALIO_Header* header) {
     const TALIO_ImageBuffer* b = header ? header->buffer : nullptr;
     if (!b) return TALIO_ERR_DAMAGED;
     // Checked before anything is opened: true colour in planes, or grey (one component).
-    int components;
-    if (b->depth == 24 && b->format == TALIO_FORMAT_RGBPLANES)
-        components = 3;
-    else if (b->depth == 8 && (b->format == TALIO_FORMAT_GREY8 || b->format == TALIO_FORMAT_RGBPLANES))
-        components = 1;
-    else
-        return TALIO_ERR_UNKNOWN;
+    const int components =
+        b->depth == 24 && b->format == TALIO_FORMAT_RGBPLANES                                       ? 3
+        : b->depth == 8 && (b->format == TALIO_FORMAT_GREY8 || b->format == TALIO_FORMAT_RGBPLANES) ? 1
+                                                                                                    : 0;
+    if (!components) return TALIO_ERR_UNKNOWN;
     if (b->width == 0 || b->height == 0 || b->width > kMaxSaveSide || b->height > kMaxSaveSide)
         return TALIO_ERR_UNSUPPORTED;
     if (!header->file_name) return TALIO_ERR_OPEN;

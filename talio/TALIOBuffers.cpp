@@ -4,8 +4,16 @@
 #include "host/graphics.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
+
+#include <sys/mman.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TALIO_BYTE_SHUFFLES 1
+#endif
 
 namespace {
 
@@ -23,9 +31,21 @@ bool add(uint64_t a, uint64_t b, uint64_t* out) {
     return !__builtin_add_overflow(a, b, out);
 }
 
+// Pixel blocks are zeroed (a file that ends early leaves its missing pixels 0). A large block is fresh
+// memory the loader fills at once: asking for huge pages for it spares a page fault every 4 KiB, which
+// costs a big picture's load as much as its last tenth of decoding.
 void* allocBlock(uint64_t size) {
     if (size == 0 || size > SIZE_MAX / 2) return nullptr;
-    return Tal_AllocMemClear(size_t(size));
+    void* block = Tal_AllocMemClear(size_t(size));
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+    if (block && size >= 2 * kHuge) {
+        const uintptr_t from = (uintptr_t(block) + kHuge - 1) & ~(kHuge - 1);
+        const uintptr_t to = (uintptr_t(block) + size) & ~(kHuge - 1);
+        if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    }
+#endif
+    return block;
 }
 
 // One plane of 8-bit rows in the image engine's layout: the row table, then the rows.
@@ -86,12 +106,168 @@ void splitColour(ULONG entry, UBYTE* r, UBYTE* g, UBYTE* b) {
     *b = UBYTE(entry >> 16);
 }
 
-// Pixels of `Step` bytes with red, green and blue at the given offsets into three planes; constant
-// offsets let the compiler vectorise the loop.
+// Pixels of `Step` bytes with red, green and blue at the given offsets into three planes.
 template <int Step, int Red, int Green, int Blue>
 void deinterleave(const UBYTE* __restrict s, ULONG width, UBYTE* __restrict R, UBYTE* __restrict G,
                   UBYTE* __restrict B) {
     for (ULONG i = 0; i < width; i++, s += Step) R[i] = s[Red], G[i] = s[Green], B[i] = s[Blue];
+}
+
+// Three-byte pixels split into planes and joined again 16 at a time with byte shuffles, where the
+// processor has them: the plain loops above are what a load or save of a large picture spends most of
+// its time in besides the decoder. Each returns the pixels done (a multiple of 16); the rest is the
+// caller's.
+#ifdef TALIO_BYTE_SHUFFLES
+
+using ShuffleMask = std::array<signed char, 16>;
+
+// Splitting: the lanes of each 16-byte block of 16 pixels that hold channel c, moved to their pixel.
+constexpr std::array<std::array<ShuffleMask, 3>, 3> kSplitMasks = [] {
+    std::array<std::array<ShuffleMask, 3>, 3> masks{};
+    for (int c = 0; c < 3; c++)
+        for (int block = 0; block < 3; block++) {
+            masks[c][block].fill(-1);
+            for (int p = 0; p < 16; p++)
+                if ((3 * p + c) / 16 == block) masks[c][block][p] = (signed char)((3 * p + c) % 16);
+        }
+    return masks;
+}();
+
+// Joining: for each 16-byte block of output, the lanes that come from channel c's pixels.
+constexpr std::array<std::array<ShuffleMask, 3>, 3> kJoinMasks = [] {
+    std::array<std::array<ShuffleMask, 3>, 3> masks{};
+    for (int block = 0; block < 3; block++)
+        for (int c = 0; c < 3; c++) {
+            masks[block][c].fill(-1);
+            for (int lane = 0; lane < 16; lane++)
+                if ((16 * block + lane) % 3 == c)
+                    masks[block][c][lane] = (signed char)((16 * block + lane) / 3);
+        }
+    return masks;
+}();
+
+const bool haveShuffles = __builtin_cpu_supports("ssse3");
+const bool haveWideShuffles = __builtin_cpu_supports("avx2");
+
+__attribute__((target("ssse3"))) __m128i maskOf(const ShuffleMask& mask) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask.data()));
+}
+
+// The same mask in both 128-bit lanes: the wide shuffles work on two groups of 16 pixels at once.
+__attribute__((target("avx2"))) __m256i wideMaskOf(const ShuffleMask& mask) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mask.data())));
+}
+
+__attribute__((target("avx2"))) __m256i loadLanes(const UBYTE* low, const UBYTE* high) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+// 32 pixels at a time: the first 16 in the low lanes, the next 16 in the high ones.
+__attribute__((target("avx2"))) ULONG splitWide(const UBYTE* s, ULONG width, UBYTE* const out[3]) {
+    __m256i m[3][3];
+    for (int c = 0; c < 3; c++)
+        for (int b = 0; b < 3; b++) m[c][b] = wideMaskOf(kSplitMasks[c][b]);
+    ULONG i = 0;
+    for (; i + 32 <= width; i += 32, s += 96) {
+        const __m256i in[3] = {loadLanes(s, s + 48), loadLanes(s + 16, s + 64), loadLanes(s + 32, s + 80)};
+        for (int c = 0; c < 3; c++) {
+            const __m256i v = _mm256_or_si256(
+                _mm256_or_si256(_mm256_shuffle_epi8(in[0], m[c][0]), _mm256_shuffle_epi8(in[1], m[c][1])),
+                _mm256_shuffle_epi8(in[2], m[c][2]));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[c] + i), v);
+        }
+    }
+    return i;
+}
+
+__attribute__((target("avx2"))) ULONG joinWide(const UBYTE* const from[3], ULONG width, UBYTE* d) {
+    __m256i m[3][3];
+    for (int b = 0; b < 3; b++)
+        for (int c = 0; c < 3; c++) m[b][c] = wideMaskOf(kJoinMasks[b][c]);
+    ULONG i = 0;
+    for (; i + 32 <= width; i += 32, d += 96) {
+        __m256i in[3], v[3];
+        for (int c = 0; c < 3; c++) in[c] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from[c] + i));
+        for (int b = 0; b < 3; b++)
+            v[b] = _mm256_or_si256(
+                _mm256_or_si256(_mm256_shuffle_epi8(in[0], m[b][0]), _mm256_shuffle_epi8(in[1], m[b][1])),
+                _mm256_shuffle_epi8(in[2], m[b][2]));
+        // Low lanes: bytes 0-47 of the output; high lanes: bytes 48-95.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_permute2x128_si256(v[0], v[1], 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 32), _mm256_permute2x128_si256(v[2], v[0], 0x30));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 64), _mm256_permute2x128_si256(v[1], v[2], 0x31));
+    }
+    return i;
+}
+
+// Channels 0, 1, 2 of each pixel go to first, second, third.
+__attribute__((target("ssse3"))) ULONG splitShuffled(const UBYTE* s, ULONG width, UBYTE* first, UBYTE* second,
+                                                     UBYTE* third) {
+    if (!haveShuffles) return 0;
+    UBYTE* out[3] = {first, second, third};
+    ULONG i = haveWideShuffles ? splitWide(s, width, out) : 0;
+    s += 3 * size_t(i);
+    __m128i m[3][3];
+    for (int c = 0; c < 3; c++)
+        for (int b = 0; b < 3; b++) m[c][b] = maskOf(kSplitMasks[c][b]);
+    for (; i + 16 <= width; i += 16, s += 48) {
+        const __m128i in[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32))};
+        for (int c = 0; c < 3; c++) {
+            const __m128i v =
+                _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(in[0], m[c][0]), _mm_shuffle_epi8(in[1], m[c][1])),
+                             _mm_shuffle_epi8(in[2], m[c][2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[c] + i), v);
+        }
+    }
+    return i;
+}
+
+__attribute__((target("ssse3"))) ULONG joinShuffled(const UBYTE* first, const UBYTE* second,
+                                                    const UBYTE* third, ULONG width, UBYTE* d) {
+    if (!haveShuffles) return 0;
+    const UBYTE* from[3] = {first, second, third};
+    ULONG i = haveWideShuffles ? joinWide(from, width, d) : 0;
+    d += 3 * size_t(i);
+    __m128i m[3][3];
+    for (int b = 0; b < 3; b++)
+        for (int c = 0; c < 3; c++) m[b][c] = maskOf(kJoinMasks[b][c]);
+    for (; i + 16 <= width; i += 16, d += 48) {
+        __m128i in[3];
+        for (int c = 0; c < 3; c++) in[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from[c] + i));
+        for (int b = 0; b < 3; b++) {
+            const __m128i v =
+                _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(in[0], m[b][0]), _mm_shuffle_epi8(in[1], m[b][1])),
+                             _mm_shuffle_epi8(in[2], m[b][2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16 * b), v);
+        }
+    }
+    return i;
+}
+
+#else
+
+ULONG splitShuffled(const UBYTE*, ULONG, UBYTE*, UBYTE*, UBYTE*) {
+    return 0;
+}
+ULONG joinShuffled(const UBYTE*, const UBYTE*, const UBYTE*, ULONG, UBYTE*) {
+    return 0;
+}
+
+#endif
+
+// Three-byte pixels whose channels 0, 1, 2 go to first, second, third.
+void splitThree(const UBYTE* s, ULONG width, UBYTE* first, UBYTE* second, UBYTE* third) {
+    const ULONG done = splitShuffled(s, width, first, second, third);
+    deinterleave<3, 0, 1, 2>(s + 3 * size_t(done), width - done, first + done, second + done, third + done);
+}
+
+void joinThree(const UBYTE* first, const UBYTE* second, const UBYTE* third, ULONG width, UBYTE* d) {
+    ULONG i = joinShuffled(first, second, third, width, d);
+    for (d += 3 * size_t(i); i < width; i++, d += 3) d[0] = first[i], d[1] = second[i], d[2] = third[i];
 }
 
 // One row of `width` source pixels into the three planes at R, G, B.
@@ -99,13 +275,13 @@ bool storeRgbRow(const TALIO_ImageBuffer* buf, ULONG code, const UBYTE* __restri
                  UBYTE* __restrict R, UBYTE* __restrict G, UBYTE* __restrict B) {
     switch (code) {
     case TALIO_PIXEL_RGB:
-        deinterleave<3, 0, 1, 2>(s, width, R, G, B);
+        splitThree(s, width, R, G, B);
         return true;
     case TALIO_PIXEL_RGBX:
         deinterleave<4, 0, 1, 2>(s, width, R, G, B);
         return true;
     case TALIO_PIXEL_BGR:
-        deinterleave<3, 2, 1, 0>(s, width, R, G, B);
+        splitThree(s, width, B, G, R);
         return true;
     case TALIO_PIXEL_BGRX:
         deinterleave<4, 2, 1, 0>(s, width, R, G, B);
@@ -351,13 +527,13 @@ ULONG TALIO_GetBufferData(const TALIO_ImageBuffer* b, ULONG x, ULONG y, ULONG wi
             std::memcpy(d, G, width);
             break;
         case TALIO_PIXEL_RGB:
-            for (ULONG i = 0; i < width; i++, d += 3) d[0] = R[i], d[1] = G[i], d[2] = B[i];
+            joinThree(R, G, B, width, d);
             break;
         case TALIO_PIXEL_RGBX:
             for (ULONG i = 0; i < width; i++, d += 4) d[0] = R[i], d[1] = G[i], d[2] = B[i];
             break;
         case TALIO_PIXEL_BGR:
-            for (ULONG i = 0; i < width; i++, d += 3) d[0] = B[i], d[1] = G[i], d[2] = R[i];
+            joinThree(B, G, R, width, d);
             break;
         case TALIO_PIXEL_BGRX:
             for (ULONG i = 0; i < width; i++, d += 4) d[0] = B[i], d[1] = G[i], d[2] = R[i];

@@ -170,6 +170,83 @@ inline Picture djpeg(const fs::path& jpeg, const std::string& options = "") {
     return readPnm(Bytes(text.begin(), text.end()));
 }
 
+// The segments of a JPEG file up to the start of the scan: marker and offset of its FF.
+struct Segment {
+    UBYTE marker;
+    size_t at;
+    size_t length; // of the segment's data with its length field
+};
+
+inline std::vector<Segment> segments(const Bytes& f) {
+    std::vector<Segment> out;
+    size_t p = 2;
+    while (p + 4 <= f.size() && f[p] == 0xFF) {
+        const UBYTE marker = f[p + 1];
+        const size_t length = size_t(f[p + 2]) << 8 | f[p + 3];
+        out.push_back({marker, p, length});
+        if (marker == 0xDA) break;
+        p += 2 + length;
+    }
+    return out;
+}
+
+// The start-of-frame marker (0xC0 baseline, 0xC2 progressive) and its number of components.
+inline std::pair<UBYTE, int> frameOf(const Bytes& f) {
+    for (const Segment& s : segments(f))
+        if (s.marker >= 0xC0 && s.marker <= 0xCF && s.marker != 0xC4 && s.marker != 0xC8 && s.marker != 0xCC)
+            return {s.marker, f[s.at + 9]};
+    return {0, 0};
+}
+
+// The start-of-frame marker of a file.
+inline UBYTE frameOfFile(const fs::path& file) {
+    return frameOf(readFile(file)).first;
+}
+
+// The file with an APP13 segment holding `data` inserted after its APP0 segment.
+inline Bytes withApp13(const Bytes& jpeg, const Bytes& data) {
+    const std::vector<Segment> segs = segments(jpeg);
+    const size_t at = segs.at(0).at + 2 + segs.at(0).length;
+    Bytes out(jpeg.begin(), jpeg.begin() + long(at));
+    const size_t length = data.size() + 2;
+    out.insert(out.end(), {0xFF, 0xED, UBYTE(length >> 8), UBYTE(length)});
+    out.insert(out.end(), data.begin(), data.end());
+    out.insert(out.end(), jpeg.begin() + long(at), jpeg.end());
+    return out;
+}
+
+inline void append(Bytes& out, const std::string& text) {
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+inline Bytes dataset(UBYTE record, UBYTE number, const std::string& text) {
+    Bytes d{0x1C, record, number, UBYTE(text.size() >> 8), UBYTE(text.size())};
+    append(d, text);
+    return d;
+}
+
+// A "Photoshop 3.0" block as other programs write it: a resolution resource before the IPTC one, a
+// coded-character-set dataset of the envelope record, then the application record.
+inline Bytes photoshopBlock(const std::vector<Bytes>& datasets) {
+    Bytes iptc = dataset(1, 90, "\x1B%G");
+    Bytes version{0x1C, 2, 0, 0, 2, 0, 4};
+    iptc.insert(iptc.end(), version.begin(), version.end());
+    for (const Bytes& d : datasets) iptc.insert(iptc.end(), d.begin(), d.end());
+    Bytes block;
+    append(block, std::string("Photoshop 3.0", 14));
+    auto resource = [&](UWORD id, const Bytes& data) {
+        append(block, "8BIM");
+        block.insert(block.end(), {UBYTE(id >> 8), UBYTE(id), 0, 0});
+        const size_t n = data.size();
+        block.insert(block.end(), {UBYTE(n >> 24), UBYTE(n >> 16), UBYTE(n >> 8), UBYTE(n)});
+        block.insert(block.end(), data.begin(), data.end());
+        if (n & 1) block.push_back(0);
+    };
+    resource(0x03ED, Bytes{0, 72, 0, 0, 0, 1, 0, 1, 0, 72, 0, 0, 0, 1, 0, 1});
+    resource(0x0404, iptc);
+    return block;
+}
+
 // The folder of the test, made empty.
 inline fs::path scratchFolder() {
     const char* base = std::getenv("VELURA_TEST_TMP");

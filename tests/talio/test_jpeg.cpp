@@ -10,78 +10,6 @@ using namespace talio_test;
 
 namespace {
 
-// The segments of a JPEG file up to the start of the scan: marker and offset of its FF.
-struct Segment {
-    UBYTE marker;
-    size_t at;
-    size_t length; // of the segment's data with its length field
-};
-
-std::vector<Segment> segments(const Bytes& f) {
-    std::vector<Segment> out;
-    size_t p = 2;
-    while (p + 4 <= f.size() && f[p] == 0xFF) {
-        const UBYTE marker = f[p + 1];
-        const size_t length = size_t(f[p + 2]) << 8 | f[p + 3];
-        out.push_back({marker, p, length});
-        if (marker == 0xDA) break;
-        p += 2 + length;
-    }
-    return out;
-}
-
-// The start-of-frame marker (0xC0 baseline, 0xC2 progressive) and its number of components.
-std::pair<UBYTE, int> frameOf(const Bytes& f) {
-    for (const Segment& s : segments(f))
-        if (s.marker >= 0xC0 && s.marker <= 0xCF && s.marker != 0xC4 && s.marker != 0xC8 && s.marker != 0xCC)
-            return {s.marker, f[s.at + 9]};
-    return {0, 0};
-}
-
-// The file with an APP13 segment holding `data` inserted after its APP0 segment.
-Bytes withApp13(const Bytes& jpeg, const Bytes& data) {
-    const std::vector<Segment> segs = segments(jpeg);
-    const size_t at = segs.at(0).at + 2 + segs.at(0).length;
-    Bytes out(jpeg.begin(), jpeg.begin() + long(at));
-    const size_t length = data.size() + 2;
-    out.insert(out.end(), {0xFF, 0xED, UBYTE(length >> 8), UBYTE(length)});
-    out.insert(out.end(), data.begin(), data.end());
-    out.insert(out.end(), jpeg.begin() + long(at), jpeg.end());
-    return out;
-}
-
-void append(Bytes& out, const std::string& text) {
-    out.insert(out.end(), text.begin(), text.end());
-}
-
-Bytes dataset(UBYTE record, UBYTE number, const std::string& text) {
-    Bytes d{0x1C, record, number, UBYTE(text.size() >> 8), UBYTE(text.size())};
-    append(d, text);
-    return d;
-}
-
-// A "Photoshop 3.0" block as other programs write it: a resolution resource before the IPTC one, a
-// coded-character-set dataset of the envelope record, then the application record.
-Bytes photoshopBlock(const std::vector<Bytes>& datasets) {
-    Bytes iptc = dataset(1, 90, "\x1B%G");
-    Bytes version{0x1C, 2, 0, 0, 2, 0, 4};
-    iptc.insert(iptc.end(), version.begin(), version.end());
-    for (const Bytes& d : datasets) iptc.insert(iptc.end(), d.begin(), d.end());
-    Bytes block;
-    append(block, std::string("Photoshop 3.0", 14));
-    auto resource = [&](UWORD id, const Bytes& data) {
-        append(block, "8BIM");
-        block.insert(block.end(), {UBYTE(id >> 8), UBYTE(id), 0, 0});
-        const size_t n = data.size();
-        block.insert(block.end(), {UBYTE(n >> 24), UBYTE(n >> 16), UBYTE(n >> 8), UBYTE(n)});
-        block.insert(block.end(), data.begin(), data.end());
-        if (n & 1) block.push_back(0);
-    };
-    resource(0x03ED, Bytes{0, 72, 0, 0, 0, 1, 0, 1, 0, 72, 0, 0, 0, 1, 0, 1});
-    resource(0x0404, iptc);
-    return block;
-}
-
 std::string field(const char* area, size_t size) {
     return std::string(area, strnlen(area, size));
 }
@@ -153,6 +81,22 @@ TEST_F(JpegTest, PeerFilesLoadWithDjpegsPixelsAtEveryScale) {
         SCOPED_TRACE(c.name);
         for (ULONG reduction : {1, 2, 4, 8}) expectLikeDjpeg(c.file, reduction);
     }
+}
+
+TEST_F(JpegTest, LargePicturesAreStoredByAWorkerWithTheSameResult) {
+    // Above a megapixel the decoded rows are stored by a second thread: the same pixels, and its end is
+    // waited for whatever way the load ends.
+    const fs::path file = cjpeg(testPicture(1100, 1000, 3, 3), "large.jpg");
+    expectLikeDjpeg(file);
+    const Bytes whole = readFile(file);
+    writeFile(path("cut.jpg"), Bytes(whole.begin(), whole.begin() + long(whole.size() * 3 / 5)));
+    ULONG error = 0;
+    EXPECT_EQ(load(path("cut.jpg"), &error), nullptr);
+    EXPECT_EQ(error, TALIO_ERR_DAMAGED);
+    SetSignal(SIGBREAKF_CTRL_C, SIGBREAKF_CTRL_C);
+    EXPECT_EQ(load(file, &error), nullptr);
+    SetSignal(0, SIGBREAKF_CTRL_C);
+    EXPECT_EQ(error, TALIO_ERR_CANCELLED);
 }
 
 TEST_F(JpegTest, PreviewLoadsAimJustAboveThePreviewSize) {
