@@ -97,6 +97,8 @@ Tal_Word Tal_DoAngleClassMethod(void* instance, ULONG id, const Tal_Word* args) 
         return Tal_ToWord(a->angle.load());
     case TAL_SetValueImmediate:
         return Tal_DoMethodA(a->knob, id, args);
+    case TAL_StoreChildren:
+        return 1; // its parts are its own: the attributes make it again
     default:
         return Tal_DoMethodA(a->header.superObject, id, args);
     }

@@ -111,6 +111,8 @@ Tal_Word Tal_DoCheckBoxClassMethod(void* instance, ULONG id, const Tal_Word* arg
         drawMark(c);
         return result;
     }
+    case TAL_StoreChildren:
+        return 1; // its parts are its own: the attributes make it again
     default:
         return Tal_DoMethodA(c->header.superObject, id, args);
     }

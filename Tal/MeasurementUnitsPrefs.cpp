@@ -86,6 +86,8 @@ Tal_Word Tal_DoMeasurementUnitsPrefsClassMethod(void* instance, ULONG id, const 
         if (unit >= 1 && unit <= kUnitCount) Tal_DoMethod(p->list, TAL_SelectMemberIndex, unit - 1);
         return 1;
     }
+    case TAL_StoreChildren:
+        return 1; // its parts are its own: the attributes make it again
     default:
         return Tal_DoMethodA(p->header.superObject, id, args);
     }

@@ -115,6 +115,15 @@ Tal_Word Tal_DoMutualExcludeClassMethod(void* instance, ULONG id, const Tal_Word
         return selectedIndex(m);
     case TAL_HandleIDCMP:
         return handleInput(m, args);
+    case TAL_StoreChildren:
+        // The choices only: restored, each is wrapped in a new row again.
+        for (ULONG row = ULONG(Tal_DoMethod(super(m), TAL_GetFirstGroupObject)); row;
+             row = ULONG(Tal_DoMethod(super(m), TAL_GetNextGroupObject, row))) {
+            const ULONG mark = ULONG(Tal_DoMethod(row, TAL_GetFirstGroupObject));
+            const ULONG gap = ULONG(Tal_DoMethod(row, TAL_GetNextGroupObject, mark));
+            Tal_DoMethod(ULONG(Tal_DoMethod(row, TAL_GetNextGroupObject, gap)), TAL_StoreObject, args[0]);
+        }
+        return 1;
     default:
         return Tal_DoMethodA(m->header.superObject, id, args);
     }

@@ -146,6 +146,8 @@ Tal_Word Tal_DoProgressBarClassMethod(void* instance, ULONG id, const Tal_Word* 
     case TAL_DrawArea:
         paintBar(p);
         return 1;
+    case TAL_StoreChildren:
+        return 1; // its parts are its own: the attributes make it again
     default:
         return Tal_DoMethodA(p->header.superObject, id, args);
     }

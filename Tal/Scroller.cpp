@@ -546,6 +546,8 @@ Tal_Word Tal_DoScrollerClassMethod(void* instance, ULONG id, const Tal_Word* arg
     }
     case TAL_HandleIDCMP:
         return handleInput(s, id, args);
+    case TAL_StoreChildren:
+        return 1; // its parts are its own: the attributes make it again
     default:
         return Tal_DoMethodA(s->header.superObject, id, args);
     }

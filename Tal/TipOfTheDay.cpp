@@ -225,6 +225,8 @@ Tal_Word Tal_DoTipOfTheDayClassMethod(void* instance, ULONG id, const Tal_Word* 
             loadTips(t);
         }
         return Tal_DoMethodA(t->header.superObject, id, args);
+    case TAL_StoreChildren:
+        return 1; // its parts are its own: the attributes make it again
     default:
         return Tal_DoMethodA(t->header.superObject, id, args);
     }

@@ -134,6 +134,8 @@ Tal_Word Tal_DoToolButtonClassMethod(void* instance, ULONG id, const Tal_Word* a
         return release(t);
     case TAL_HandleIDCMP:
         return handleInput(t, args);
+    case TAL_StoreChildren: // the pictures, not the page group that holds them
+        return Tal_DoMethodA(t->pages, id, args);
     default:
         return Tal_DoMethodA(super(t), id, args);
     }

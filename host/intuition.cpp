@@ -402,13 +402,16 @@ void windowPump(Window* w) {
         if (!(w->Flags & WFLG_POPUP)) ib()->ActiveWindow = w;
     }
     Permit();
+    // Activation refuses busy windows: it comes once the window is fully open.
+    clearBusy(w->Busy);
     if (hw && (w->Flags & WFLG_ACTIVATE)) {
         Forbid();
         ib()->ActiveWindow = nullptr;
         Permit();
         activate(w);
+        // Keys typed now are for it (a requester answers Enter at once).
+        host_SetFocus(hw);
     }
-    clearBusy(w->Busy);
     if (!hw) return;
     HostMessage m;
     while (host_GetMessage(&m)) host_DispatchMessage(m);
