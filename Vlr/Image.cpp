@@ -4,6 +4,7 @@
 #include "Tal/Group.h"
 #include "Tal/ListTree.h"
 #include "Tal/Window.h"
+#include "Vlr/ImageFile.h"
 #include "Vlr/Vlr.h"
 
 #include <algorithm>
@@ -754,6 +755,84 @@ Tal_Image* newImageFromBitmap(Tal_BitmapRecord* record) {
 }
 
 // ---------------------------------------------------------------------------------------------------
+// Files.
+
+constexpr size_t kAuxPathSize = 260;
+// The print saver is a program of its own; no class here answers to its word, so the save falls back.
+constexpr const char* kPrintFormat = "Print";
+
+const char* pathArg(Tal_Word w) {
+    auto* path = reinterpret_cast<const char*>(w);
+    return path && *path ? path : nullptr;
+}
+
+// The active image's first view, when the image shows one (else 0).
+ULONG activeView(Tal_Image** active) {
+    Tal_ImageBase* base = engine();
+    *active = nullptr;
+    if (!base) return 0;
+    {
+        SemaphoreGuard guard(&base->listLock);
+        *active = base->active_image;
+    }
+    if (!*active || !Tal_LockImageA(*active, TAL_LOCK_READ, 0)) return 0;
+    ULONG view = Tal_GetImageViewHandle((*active)->first_view);
+    Tal_UnlockImageA(*active, TAL_LOCK_READ, 0);
+    return view;
+}
+
+// With one image at a time the opened image takes the active image's place. The file is loaded before
+// that image's view is closed, so that a file that does not load (or a refused close) costs nothing.
+Tal_Word openFile(const char* path) {
+    Tal_ImageBase* base = engine();
+    Tal_Image* active = nullptr;
+    ULONG view = base && base->single_image ? activeView(&active) : 0;
+    if (!view) return reinterpret_cast<Tal_Word>(Tal__LoadImageA(path, 0, 0, 0, nullptr));
+    Tal_Image* image = Tal__LoadImageA(path, 0, 0, TAL_LOAD_NO_VIEW, nullptr);
+    if (!image) return 0;
+    if (!Tal_DoImageMethod(active, TAL_CloseView, view)) {
+        // Its first layer made the new image active: the old one gets its place back.
+        Tal_DoImageMethod(active, TAL_SetActiveImage, active);
+        Tal_DisposeObject(handleOf(image));
+        return 0;
+    }
+    Tal_DoImageMethod(image, TAL_OpenView);
+    Tal_DoImageMethod(image, TAL_SetActiveImage, image);
+    return reinterpret_cast<Tal_Word>(image);
+}
+
+// Saves in the image's own format; without a path the user would name the file (the save requester).
+ULONG saveFile(Tal_Image* self, const char* path, ULONG flags) {
+    return Tal__SaveImageA(self, path, self->format_name, 0, flags, nullptr);
+}
+
+// The auxiliary image (the paper texture of the brushes) is loaded only, quietly. The load runs outside
+// the lock; a file that does not load keeps the previous one.
+ULONG loadAuxiliaryImage(Tal_Image* self, const char* path) {
+    if (!path || strnlen(path, kAuxPathSize) >= kAuxPathSize) return 0;
+    if (!Tal_LockImageA(self, TAL_LOCK_EXCLUSIVE, 0)) return 0;
+    bool same = self->extra_image && self->extra_image_path && std::strcmp(self->extra_image_path, path) == 0;
+    Tal_UnlockImageA(self, TAL_LOCK_EXCLUSIVE, 0);
+    if (same) return 1;
+    Tal_Image* loaded = Tal__LoadImageA(path, 0, 0, TAL_LOAD_QUIET | TAL_LOAD_ONLY, nullptr);
+    if (!loaded) return 0;
+    ULONG previous = 0;
+    bool stored = false;
+    if (Tal_LockImageA(self, TAL_LOCK_EXCLUSIVE, 0)) {
+        if (!self->extra_image_path) self->extra_image_path = static_cast<char*>(Tal_AllocMem(kAuxPathSize));
+        if (self->extra_image_path) {
+            std::snprintf(self->extra_image_path, kAuxPathSize, "%s", path);
+            previous = self->extra_image;
+            self->extra_image = handleOf(loaded);
+            stored = true;
+        }
+        Tal_UnlockImageA(self, TAL_LOCK_EXCLUSIVE, 0);
+    }
+    Tal_DisposeObject(stored ? previous : handleOf(loaded));
+    return stored ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------------
 // Attributes.
 
 // A reduction r sets strength 256 − r; a change recomposes the layer.
@@ -1034,6 +1113,23 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
         return setFade(self, self->fade_invert, LONG(args[0]));
     case TAL_GetFadeInvert:
         return Tal_Word(intptr_t(self->fade_invert));
+    case TAL_LoadFileAsLayer:
+        return reinterpret_cast<Tal_Word>(Tal__LoadFileAsLayer(self, pathArg(args[0]), 0));
+    case TAL_LoadAuxiliaryImage:
+        return loadAuxiliaryImage(self, pathArg(args[0]));
+    case TAL_OpenImageFile:
+    case TAL_BrowseImages:
+        return openFile(pathArg(args[0]));
+    case TAL_SaveImage:
+        if (self->file_path[0]) return saveFile(self, self->file_path, 0);
+        return Tal__SaveImageA(self, nullptr, base ? base->product_name : nullptr, 0, 0, nullptr);
+    // Save as and save a copy take the path the requester would give (0: ask for it).
+    case TAL_SaveImageAs:
+        return saveFile(self, pathArg(args[0]), 0);
+    case TAL_SaveImageCopy:
+        return saveFile(self, pathArg(args[0]), TAL_SAVE_COPY);
+    case TAL_PrintImage:
+        return Tal__SaveImageA(self, nullptr, kPrintFormat, 0, 0, nullptr);
     case TAL_AddToImageList:
         return addToList(self);
     case TAL_RemoveFromImageList:

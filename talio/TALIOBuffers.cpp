@@ -2,13 +2,12 @@
 #include "talio/talio.h"
 
 #include "host/graphics.h"
+#include "host/hugepages.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
-
-#include <sys/mman.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -32,19 +31,11 @@ bool add(uint64_t a, uint64_t b, uint64_t* out) {
 }
 
 // Pixel blocks are zeroed (a file that ends early leaves its missing pixels 0). A large block is fresh
-// memory the loader fills at once: asking for huge pages for it spares a page fault every 4 KiB, which
-// costs a big picture's load as much as its last tenth of decoding.
+// memory the loader fills at once: it asks for huge pages.
 void* allocBlock(uint64_t size) {
     if (size == 0 || size > SIZE_MAX / 2) return nullptr;
     void* block = Tal_AllocMemClear(size_t(size));
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
-    if (block && size >= 2 * kHuge) {
-        const uintptr_t from = (uintptr_t(block) + kHuge - 1) & ~(kHuge - 1);
-        const uintptr_t to = (uintptr_t(block) + size) & ~(kHuge - 1);
-        if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-    }
-#endif
+    host_AdviseHugePages(block, size_t(size));
     return block;
 }
 

@@ -2,6 +2,7 @@
 // palettes and the size texts of information displays.
 #include "Vlr/Vlr.h"
 #include "host/dos.h"
+#include "host/hugepages.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -47,6 +48,8 @@ T** allocPlane(LONG width, LONG rows, LONG depth) {
     if (injectedFailure()) return nullptr;
     auto* block = static_cast<UBYTE*>(AllocVec(total, MEMF_CLEAR));
     if (!block) return nullptr;
+    // Before the row table is written: a big plane is filled whole right after (loading, copying).
+    host_AdviseHugePages(block, total);
     auto** rowTable = reinterpret_cast<T**>(block);
     for (LONG i = 0; i < rows; i++) rowTable[i] = reinterpret_cast<T*>(block + table + size_t(i) * stride);
     return rowTable;
@@ -309,6 +312,11 @@ void Tal_DeallocImage(Tal_Image* image) {
     image->info_record = nullptr;
     Tal_FreeMem(image->extra_image_path);
     image->extra_image_path = nullptr;
+    if (image->extra_image) {
+        ULONG extra = image->extra_image;
+        image->extra_image = 0;
+        Tal_DisposeObject(extra);
+    }
     LONG expected = 1;
     image->alloc_state.compare_exchange_strong(expected, 0);
 }
