@@ -2,6 +2,7 @@
 // 240 × 320 screen (16 × 16, one pixel = one screen pixel, so that they stay crisp at every zoom). They
 // need no file: a BitMap given one of their names shows them.
 #include "Tal/Pages.h"
+#include "Tal/SplashPicture.h"
 
 #include <array>
 #include <cctype>
@@ -585,6 +586,7 @@ std::string Tal__PictureName(const char* name) {
 }
 
 const Tal_BuiltInPicture* Tal__GetBuiltInPicture(ULONG handle) {
+    if (handle == TAL_SPLASH_PICTURE) return Tal__SplashPicture();
     if (handle < 1 || handle > TAL_BUILTIN_PICTURES) return nullptr;
     return &pictures().records[handle - 1];
 }

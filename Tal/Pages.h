@@ -75,7 +75,7 @@ struct Tal_BuiltInPicture {
     LONG bytesPerRow;
 };
 constexpr ULONG TAL_BUILTIN_KEY_COLOUR = 0x00BDBDBD; // (189, 189, 189), 0x00BBGGRR
-// The picture of a handle, none for another number.
+// The picture of a handle (also 160, the start picture of Tal/SplashPicture.h), none for another number.
 const Tal_BuiltInPicture* Tal__GetBuiltInPicture(ULONG handle);
 // The handle of a built-in picture name, 0 when it is none.
 ULONG Tal_FindBuiltInPicture(const char* name);

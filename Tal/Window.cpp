@@ -664,7 +664,8 @@ void* Tal_NewWindowClass(const TagItem*) {
 
 void Tal_DisposeWindowClass(void* instance) {
     auto* w = of(instance);
-    w->showCount = 0;
+    // The show count is the event thread's (it may be opening the window now): teardown closes the window
+    // whatever the count.
     if (w->thread && threadRuns(w)) {
         if (isEventThread(w)) {
             // The thread tears the window down on its way out.

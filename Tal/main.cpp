@@ -11,6 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "Tal/App.h"
 #include "Tal/Button.h"
 #include "Tal/Group.h"
 #include "Tal/ListTree.h"
@@ -37,6 +38,7 @@ struct InterfaceClass {
     void (*cleanup)();
 };
 constexpr InterfaceClass interfaceClasses[] = {
+    {Tal_InitAppClass, Tal_CleanupAppClass}, // also starts and ends the host services
     {Tal_InitRootClass, Tal_CleanupRootClass},
     {Tal_InitGroupClass, Tal_CleanupGroupClass},
     {Tal_InitButtonClass, Tal_CleanupButtonClass},
@@ -111,8 +113,6 @@ Tal_GlobalData* Tal_Init() {
     Tal_GlobalData* gd = &globalData;
     if (gd->initCount++ > 0) return gd;
 
-    // The calling thread becomes a task, so that it can wait for signals and own locks.
-    if (Task* task = init_exec()) task->tc_GlobalData = gd;
     Tal__InitHandleTable(gd);
     for (const char* name : serviceLibraries) OpenLibrary(name, 0);
 
@@ -151,7 +151,6 @@ void Tal_CleanUp() {
     methodsByName.clear();
     CleanupSemaphore(&gd->semaphoreListLock);
     CleanupSemaphore(&gd->registryLock);
-    cleanup_exec();
 }
 
 ULONG Tal_AddClass(Tal_Class* cls) {

@@ -1,18 +1,26 @@
-// Program entry: the command line, the display, the screen, then a script or the user until quit.
+// Program entry: the command line, one running copy, the display, then Velura itself: the image engine,
+// the start picture, the start window and the main loop until the user quits. A script (or the user)
+// drives the program meanwhile from other threads.
+#include "Tal/App.h"
 #include "Tal/Tal.h"
+#include "Tal/Window.h"
 #include "app/script.h"
+#include "app/startup.h"
 #include "host/display.h"
 #include "host/instance.h"
 #include "host/intuition.h"
+#include "host/msgbox.h"
 
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <csignal>
-#include <pthread.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <pthread.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -22,6 +30,11 @@ namespace {
 
 // Data-copy identifier of a path to open, as another start of the program hands it over.
 constexpr ULONG COPYDATA_OPEN_PATH = 0x0013003C;
+
+// At quit, image work may go on this long before the process ends without it; the rest of the shut-down
+// (the preferences stored, everything taken down) gets as long again.
+constexpr ULONG kImageWorkLimitMs = 10000;
+constexpr auto kShutDownLimit = std::chrono::seconds(10);
 
 constexpr char kUsage[] =
     "Usage: velura [--version] [--help] [--headless] [--screen WxH] [--zoom N] [--script FILE] [image]\n"
@@ -111,16 +124,132 @@ std::string absolutePath(const std::string& path) {
     return std::string(cwd) + "/" + path;
 }
 
-Task* mainTask = nullptr;
-std::atomic<bool> quitting{false};
+// ---------------------------------------------------------------------------------------------------
+// Quitting. The main loop ends only through the application object's stop; these reach it from the
+// other threads.
 
-void requestQuit() {
-    quitting = true;
-    Signal(mainTask, SIGBREAKF_CTRL_C);
+std::atomic<ULONG> appObject{0};        // while the main loop may run
+std::atomic<ULONG> mainWindowObject{0}; // the start window, likewise
+std::atomic<bool> stopRequested{false}; // asked before the main loop started: it never starts
+std::atomic<bool> ended{false};         // the main loop is over, or never came
+std::atomic<bool> quitting{false};      // the script stops
+
+void pressKey(ULONG vk) {
+    host_InjectKey(vk, true);
+    host_InjectChar(UBYTE(vk));
+    host_InjectKey(vk, false);
 }
 
-// Paths to open, from this start's command line or from later starts, reach the screen like the host's
-// data-copy message; the image engine will take them from there.
+// Ends the main loop without asking (Ctrl+C, kill, a script that failed). A message box waiting for an
+// answer (a failed start's, a question) would hold the end up: it is dismissed.
+void stopNow() {
+    stopRequested = true;
+    quitting = true; // a script ends what it does (and answers what the start-up still asks)
+    if (ULONG app = appObject.load()) Tal_DoMethod(app, TAL_Stop);
+    if (host_GetMessageBox()) pressKey(VK_ESCAPE);
+}
+
+// As if the user closed the start window: the quit question comes. Before there is a start window, the
+// program ends without asking.
+void closeMainWindow() {
+    if (ULONG window = mainWindowObject.load())
+        Tal_DoMethod(window, TAL_EndRequester, 0);
+    else
+        stopNow();
+}
+
+// Ends the process at once (when the shut-down would not end). The running copy's socket goes first.
+std::atomic<bool> listening{false};
+[[noreturn]] void endNow(int code) {
+    if (listening) host_StopSingleInstance();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(code);
+}
+
+// Whatever the shut-down waits for, the process ends within kShutDownLimit of its start.
+class ShutDownLimit {
+  public:
+    void start() {
+        thread_ = std::thread([this] {
+            std::unique_lock guard(lock_);
+            if (!wake_.wait_for(guard, kShutDownLimit, [this] { return done_; })) {
+                std::fprintf(stderr, "velura: the shut-down did not end in time; ending anyway\n");
+                endNow(0);
+            }
+        });
+    }
+    void finish() {
+        {
+            std::lock_guard guard(lock_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::thread thread_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool done_ = false;
+};
+ShutDownLimit shutDownLimit;
+
+// Idle a few times in a row, or the end of the main loop; false when neither came in time.
+bool settle(std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (int quiet = 0; quiet < 5 && !ended;) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        quiet = host_Idle() ? quiet + 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    return true;
+}
+
+// A script starts once the program is up: its start window open, or a message box of the start-up waiting
+// for an answer, or the start-up over. Before that, "wait" could find the program idle between two steps
+// of the start.
+std::atomic<bool> windowUp{false}; // the start window was activated: it is open
+
+Tal_Word windowActivated(Tal_Word, ULONG, ULONG, const Tal_Word*) {
+    windowUp = true;
+    return 0;
+}
+
+void waitForStartUp() {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(SCRIPT_WAIT_LIMIT_MS);
+    while (!windowUp && !ended && !host_GetMessageBox() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+// "quit", and the end of a script: close the start window and answer the quit question with OK, until the
+// program ends. Answers the script queued before come first, so "answer 0" then "quit" sees Cancel keep
+// the program running, and the window is closed once more. When the program is ending already (it was
+// stopped), nothing is asked. A message box on the screen (a failed start's, a question left open) is
+// answered with Return.
+void quitFromScript() {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(SCRIPT_WAIT_LIMIT_MS);
+    while (!ended) {
+        if (std::chrono::steady_clock::now() > limit) {
+            std::fprintf(stderr, "velura: the program did not quit when the script asked; stopping it\n");
+            stopNow();
+            return;
+        }
+        if (host_GetMessageBox()) {
+            pressKey(VK_RETURN);
+        } else if (!stopRequested && mainWindowObject.load()) {
+            host_QueueMessageBoxAnswer(1);
+            closeMainWindow();
+        }
+        settle(std::chrono::seconds(10));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Velura itself.
+
+// Paths from later starts of the program arrive at the screen; the image thread opens them.
 void forwardPath(const char* path) {
     if (!*path) {
         KPrintF("another start of the program asked this one to come forward\n");
@@ -131,16 +260,48 @@ void forwardPath(const char* path) {
 }
 
 void pathArrived(const host_CopyData* data) {
-    if (data->id == COPYDATA_OPEN_PATH)
-        std::fprintf(stderr, "received: %s\n", reinterpret_cast<const char*>(data->data));
+    if (data->id == COPYDATA_OPEN_PATH) app_OpenPath(reinterpret_cast<const char*>(data->data));
 }
 
-// Everything between starting and ending the services: the single copy, the display, the screen, and the
-// script or the user until quit. Returns the exit code.
+// Start-up, main loop and shut-down. Returns the exit code (0 also when the start-up failed: its message
+// has been shown).
+int runVelura(const std::string& image) {
+    if (!Tal_InitImageBase()) return 0;
+    const ULONG splash = app_OpenSplash();
+    app_MainTree tree;
+    const bool built = app_BuildMainTree(&tree);
+    Tal_DisposeObject(splash);
+    if (!built) {
+        std::fprintf(stderr, "velura: the start window could not be made\n");
+        Tal_CleanupImageBase();
+        return 0;
+    }
+    if (!image.empty()) app_OpenPath(image.c_str());
+
+    Tal_AddCallBackNotify(tree.window, TAL_WindowActivated, TAL_AnyValue, windowActivated, 0);
+    mainWindowObject = tree.window;
+    appObject = tree.app;
+    if (!stopRequested) Tal_DoMethod(tree.app, TAL_Start); // until the quit request
+    appObject = 0;
+    mainWindowObject = 0;
+
+    const bool finished = app_FinishImageWork(kImageWorkLimitMs);
+    shutDownLimit.start();
+    app_StorePreferences();
+    if (!finished) {
+        std::fprintf(stderr, "velura: image work did not end in time; ending without it\n");
+        endNow(0);
+    }
+    app_DisposeMainTree(&tree);
+    Tal_CleanupImageBase();
+    return 0;
+}
+
+// Everything between starting and ending the services: the single copy, the display, the screen, and
+// Velura with the script or the user until quit. Returns the exit code.
 int run(const Options& o, const std::vector<ScriptCommand>& script, const std::string& image) {
     const bool scripted = !o.script.empty();
     // One copy per user and installation. Scripts and headless runs drive a copy of their own.
-    bool listening = false;
     if (!o.headless && !scripted) {
         switch (host_StartSingleInstance(image.c_str(), forwardPath)) {
         case host_InstanceRole::HandedOver:
@@ -175,24 +336,34 @@ int run(const Options& o, const std::vector<ScriptCommand>& script, const std::s
         std::fprintf(stderr, "velura: cannot open the screen\n");
         code = 1;
     } else {
-        // The screen stays open to the end: its thread ends with the process, like every window's.
-        if (!image.empty()) forwardPath(image.c_str());
+        // The screen stays open to the end: its thread ends with the process, like every window's. The
+        // script's thread starts at once, so that it can also answer what the start-up asks.
         std::thread runner;
         std::string error;
+        std::atomic<bool> scriptFailed{false};
         if (scripted) {
             runner = std::thread([&] {
                 host_SetThreadName("Velura script");
-                if (!app_RunScript(o.script.c_str(), script, &quitting, &error)) code = 2;
-                requestQuit(); // a script that ends without "quit" ends the program all the same
+                waitForStartUp();
+                if (!app_RunScript(o.script.c_str(), script, &quitting, &error)) {
+                    scriptFailed = true;
+                    stopNow();
+                }
+                quitFromScript();
             });
         }
-        Wait(SIGBREAKF_CTRL_C);
+        code = runVelura(image);
+        ended = true;
         quitting = true;
         if (runner.joinable()) runner.join();
-        if (code == 2) std::fprintf(stderr, "velura: %s\n", error.c_str());
+        if (scriptFailed) {
+            std::fprintf(stderr, "velura: %s\n", error.c_str());
+            code = 2;
+        }
     }
 
     if (listening) host_StopSingleInstance();
+    listening = false;
     if (display) host_StopSDL();
     return code;
 }
@@ -222,27 +393,30 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velura: %s\n", error.c_str());
         return 2;
     }
+    // A path that does not fit the program's path fields would open another file: refused.
     const std::string image = absolutePath(o.image);
+    if (image.size() > APP_PATH_MAX)
+        return usageError("the image path is longer than " + std::to_string(APP_PATH_MAX) + " characters");
 
-    // Ctrl+C and kill end the program like "quit": a signal thread hears them (blocked everywhere else, so
-    // block them before any thread starts).
+    // Ctrl+C and kill end the program without the quit question: a signal thread hears them (blocked
+    // everywhere else, so block them before any thread starts).
     sigset_t quitSignals;
     sigemptyset(&quitSignals);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&quitSignals, sig);
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
 
     if (!Tal_Init()) return 1;
-    mainTask = FindTask(nullptr);
+    Tal_GetGlobalData()->tooltips = 0;
     host_InitWindowSystem(o.display.width, o.display.height);
     host_SetCopyDataHandler(pathArrived);
-    host_SetQuitHandler(requestQuit);
+    host_SetQuitHandler(closeMainWindow); // the display's window closed
     std::atomic<bool> ending{false};
     std::thread signals([&] {
         host_SetThreadName("Velura signals");
         int sig = 0;
         while (sigwait(&quitSignals, &sig) == 0 && !ending) {
             KPrintF("signal %d: quitting\n", sig);
-            requestQuit();
+            stopNow();
         }
     });
 
@@ -258,7 +432,9 @@ int main(int argc, char** argv) {
     pthread_kill(signals.native_handle(), SIGTERM);
     signals.join();
     host_SetQuitHandler(nullptr);
+    host_SetCopyDataHandler(nullptr);
     host_CleanupWindowSystem();
     Tal_CleanUp();
+    shutDownLimit.finish();
     return code;
 }

@@ -59,4 +59,8 @@ void KPrintF(const char* format, ...) {
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
 }
+// Without the summary of the suppressions used, which would follow every program's own output.
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
 #endif

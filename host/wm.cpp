@@ -439,6 +439,12 @@ void host_DestroyWindow(host_Window* w) {
                 ++it;
             }
         }
+        // Posted messages for it can never be delivered (a box that ends on a key press leaves the key's
+        // release behind): they go too, or its thread's queue would never look idle again.
+        auto& posted = w->queue->posted;
+        posted.erase(
+            std::remove_if(posted.begin(), posted.end(), [w](const HostMessage& m) { return m.window == w; }),
+            posted.end());
     }
     for (SentMessage* s : orphans) complete(s);
     host_FreeSurface(host_SetLayerSurface(&w->layer, nullptr));

@@ -51,7 +51,8 @@ pid_t start(const std::vector<std::string>& args, const std::string& dir,
         const char* eq = std::strchr(*e, '=');
         if (eq) env[std::string(*e, size_t(eq - *e))] = eq + 1;
     }
-    env.erase("VELURA_DEBUG");
+    // The program's own installation and device, whatever other tests of this process set.
+    for (const char* name : {"VELURA_DEBUG", "VELURA_HOME", "VELURA_OEM_INFO"}) env.erase(name);
     env["XDG_RUNTIME_DIR"] = dir; // never meet a copy of the program that the user runs
     env["VELURA_USER_DIR"] = dir + "/user";
     for (const auto& [k, v] : changes)
@@ -186,7 +187,8 @@ TEST(Program, VersionAndHelp) {
                                          {"--screen", "10x10"},
                                          {"--zoom", "0"},
                                          {"a.bmp", "b.bmp"},
-                                         {"--headless"}}) {
+                                         {"--headless"},
+                                         {"/" + std::string(259, 'p')}}) { // a path longer than 259
         bad.insert(bad.begin(), VELURA_BINARY);
         r = run(bad, dir);
         EXPECT_EQ(r.code, 2) << bad[1];
@@ -285,20 +287,107 @@ TEST(Program, ScriptErrorsEndTheRunWithCodeTwoNamingTheLine) {
     EXPECT_NE(r.err.find("missing.txt: cannot read the script"), std::string::npos) << r.err;
 }
 
+constexpr const char* kQuitQuestion = "msgbox: Velura | Do you really want to quit Velura?\n";
+constexpr const char* kButtonFace = "192,192,192";
+
+// Killed, it ends without the quit question, also while a failed start waits for its message to be read.
 TEST(Program, InterruptedItEndsLikeAfterQuit) {
-    const std::string dir = testDir("program-signal");
-    const std::string script = writeScript(dir, "long.txt", "sleep 3600000\n");
-    pid_t pid = start({VELURA_BINARY, "--headless", "--script", script}, dir);
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (!hasThread(pid, "Velura script") && std::chrono::steady_clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    kill(pid, SIGTERM);
-    Outcome r = finish(pid, dir);
-    EXPECT_EQ(r.code, 0) << r.err;
+    for (bool failedStart : {false, true}) {
+        SCOPED_TRACE(failedStart ? "failed start" : "running");
+        const std::string dir = testDir(failedStart ? "program-signal-failed" : "program-signal");
+        const std::string script = writeScript(dir, "long.txt", "sleep 3600000\n");
+        std::map<std::string, std::string> env;
+        if (failedStart) env["VELURA_HOME"] = dir + "/nothing/";
+        pid_t pid = start({VELURA_BINARY, "--headless", "--script", script}, dir, env);
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        auto ready = [&] {
+            return failedStart
+                       ? readFile(dir + "/stderr.txt").find("msgbox: Serious Error") != std::string::npos
+                       : hasThread(pid, "Velura script");
+        };
+        while (!ready() && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(pid, SIGTERM);
+        Outcome r = finish(pid, dir);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err.find(kQuitQuestion), std::string::npos) << r.err;
+        EXPECT_EQ(readFile(dir + "/user/Data/Prefs/VeluraPrefs.TalStr").empty(), failedStart);
+    }
 }
 
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+    return n;
+}
+
+// The start window's close asks the quit question: Cancel keeps the program running, OK ends it, and the
+// preferences are written on the way out.
 TEST(Program, HeadlessMessageBox) {
-    GTEST_SKIP() << "nothing in the program opens a message box from a script yet";
+    const std::string dir = testDir("program-quit");
+    const std::string script =
+        writeScript(dir, "quit.txt", "wait\nscreenshot start.ppm\nanswer 0   # Cancel first\nquit\n");
+    Outcome r = run({VELURA_BINARY, "--headless", "--script", script}, dir);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(count(r.err, kQuitQuestion), 2u) << r.err;
+
+    // The start window: its three buttons at the top, the start picture below them.
+    Ppm shot;
+    ASSERT_TRUE(readPpm(dir + "/start.ppm", &shot));
+    for (int y : {40, 63, 86}) EXPECT_EQ(shot.at(10, y), kButtonFace) << y;
+    for (int y : {51, 150, 250}) EXPECT_NE(shot.at(10, y), kButtonFace) << y;
+
+    const std::string prefs = readFile(dir + "/user/Data/Prefs/VeluraPrefs.TalStr");
+    EXPECT_EQ(prefs.rfind("VeluraPrefs\n{\n\tTal_SetInterpolatedDisplayMode,", 0), 0u) << prefs;
+}
+
+// A setting in the preferences file is what the next start has; the first start took the redraw mode
+// from the device.
+TEST(Program, PreferencesComeBackAtTheNextStart) {
+    const std::string dir = testDir("program-prefs");
+    const std::string script = writeScript(dir, "quit.txt", "quit\n");
+    const std::string file = dir + "/user/Data/Prefs/VeluraPrefs.TalStr";
+    Outcome r = run({VELURA_BINARY, "--headless", "--script", script}, dir,
+                    {{"VELURA_OEM_INFO", "Compaq iPAQ H3600"}});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::string prefs = readFile(file);
+    EXPECT_NE(prefs.find("\tTal_SetRedrawMode,\t\t\t5,\n"), std::string::npos) << prefs;
+    const std::string off = "\tTal_SetInterpolatedDisplayMode,\t\t\t0,\n";
+    const size_t at = prefs.find(off);
+    ASSERT_NE(at, std::string::npos) << prefs;
+    prefs.replace(at, off.size(), "\tTal_SetInterpolatedDisplayMode,\t\t\t1,\n");
+    std::ofstream(file) << prefs;
+
+    r = run({VELURA_BINARY, "--headless", "--script", script}, dir, {{"VELURA_OEM_INFO", "Linux"}});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readFile(file), prefs);
+}
+
+// Without its catalogue the program says so and ends, with code 0, without opening its start window.
+TEST(Program, WithoutItsCatalogueItSaysSoAndEnds) {
+    for (bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "damaged" : "missing");
+        const std::string dir = testDir(damaged ? "program-damaged" : "program-missing");
+        std::map<std::string, std::string> env;
+        if (damaged) {
+            ASSERT_EQ(std::system(("mkdir -p '" + dir + "/user/Data/Lingua'").c_str()), 0);
+            std::ofstream(dir + "/user/Data/Lingua/Velura.etf") << "Velura.etf but not a catalogue";
+        } else {
+            ASSERT_EQ(std::system(("mkdir -p '" + dir + "/empty'").c_str()), 0);
+            env["VELURA_HOME"] = dir + "/empty/";
+        }
+        const std::string script = writeScript(dir, "fail.txt", "wait\nscreenshot fail.ppm\nkey Return\n");
+        Outcome r = run({VELURA_BINARY, "--headless", "--script", script}, dir, env);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.err.find("msgbox: Serious Error | Cant open language file Data\\Lingua\\Velura.etf\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find(kQuitQuestion), std::string::npos) << r.err;
+        Ppm shot;
+        ASSERT_TRUE(readPpm(dir + "/fail.ppm", &shot));
+        EXPECT_NE(shot.at(10, 40), kButtonFace);
+        EXPECT_EQ(readFile(dir + "/user/Data/Prefs/VeluraPrefs.TalStr"), "");
+    }
 }
 
 } // namespace

@@ -1,0 +1,299 @@
+// Start-up and shut-down of the program.
+#include "app/startup.h"
+#include "Tal/App.h"
+#include "Tal/Button.h"
+#include "Tal/Catalogue.h"
+#include "Tal/SplashPicture.h"
+#include "Tal/Window.h"
+#include "app/VeluraPrefs.h"
+#include "talio/talio.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// Where external classes would be looked for; the list is kept, nothing reads it.
+constexpr const char* kClassPaths[] = {"Data/Modes/",         "Data/Media/Classes/", "Data/Tools/",
+                                       "Data/Tools/Actions/", "Data/Tal/",           "Data/TALIO/"};
+
+constexpr const char* kCatalogue = "Data\\Lingua\\Velura.etf";
+
+// The application classes, registered in this order after the catalogue (a class registered before its
+// superclass reaches the superclass's attributes through its instances), removed in the reverse order.
+// ImageView, BatchProcess, TALIOOptions, PopTabs and Histogram follow Image; then the modes, media, tools,
+// actions and panels; then the image formats BMP, JPEG, GIF, ILBM, IFFDEEP, TARGA, Clipboard and
+// ScreenGrab; then CloneMode, TransformTool, TransparencyAction and ActionGroup. Each joins here as it is
+// built.
+struct ApplicationClass {
+    ULONG (*init)();
+    void (*cleanup)();
+};
+constexpr ApplicationClass applicationClasses[] = {
+    {Tal_InitVeluraPrefsClass, Tal_CleanupVeluraPrefsClass},
+    {Tal_InitImageClass, Tal_CleanupImageClass},
+    {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
+    {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
+};
+constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
+
+constexpr Tal_Word kNewImage = 2, kOpen = 51, kBrowse = 139, kQuit = 69;
+
+// What the engine's start has done so far, so that a failure (or the end) undoes exactly that.
+struct EngineState {
+    std::mutex lock;
+    LONG count = 0;
+    bool catalogue = false;
+    size_t classes = 0;
+    TALIO_GlobalData* talio = nullptr;
+    bool engine = false;
+    ULONG prefs = 0;
+};
+EngineState state;
+
+void undo() {
+    if (state.prefs) Tal_DisposeObject(state.prefs);
+    state.prefs = 0;
+    if (state.engine) Tal__CloseImageEngine();
+    state.engine = false;
+    if (state.talio) TALIO_Cleanup(state.talio);
+    state.talio = nullptr;
+    while (state.classes > 0) applicationClasses[--state.classes].cleanup();
+    if (state.catalogue) Tal__FreeCatalogue();
+    state.catalogue = false;
+    Tal_CleanUp();
+}
+
+// The start cannot go on: the user is told (and the terminal too).
+void seriousError(const char* text) {
+    std::fprintf(stderr, "velura: Serious Error: %s\n", text);
+    Tal_MessageBoxA("Serious Error", text, 1);
+}
+
+ULONG globalImageHandle() {
+    Tal_ImageBase* base = Tal_GetImageBase();
+    return base && base->image_object ? base->image_object->header.handle : 0;
+}
+
+bool isPreferences(ULONG object) {
+    const auto* instance = static_cast<const Tal_Object*>(Tal_GetObjectInstance(object));
+    return instance && instance->objClass == Tal_FindClassFromName("VeluraPrefs");
+}
+
+// Paths handed to the image thread stay until the process ends: the method may run long after.
+std::mutex keptLock;
+std::list<std::string> keptPaths;
+
+const char* keep(const char* path) {
+    std::lock_guard guard(keptLock);
+    return keptPaths.emplace_back(path).c_str();
+}
+
+} // namespace
+
+Tal_ImageBase* Tal_InitImageBase() {
+    std::lock_guard guard(state.lock);
+    if (state.count > 0) {
+        state.count++;
+        return Tal_GetImageBase();
+    }
+    Tal_Init(); // nested: the object system stays up as long as the engine
+    Tal__ResetPrefsSettings();
+    for (const char* path : kClassPaths) Tal_AddExternalClassSearchPath(path);
+
+    state.catalogue = Tal__LoadCatalogue(kCatalogue, "") != 0;
+    if (!state.catalogue) {
+        seriousError("Cant open language file Data\\Lingua\\Velura.etf");
+        undo();
+        return nullptr;
+    }
+    for (; state.classes < kApplicationClasses; state.classes++) {
+        if (!applicationClasses[state.classes].init()) {
+            undo();
+            return nullptr;
+        }
+    }
+    state.talio = TALIO_Init(Tal_GetGlobalData());
+    if (!state.talio) {
+        seriousError("Cant Initialise TALIO.library");
+        undo();
+        return nullptr;
+    }
+    // The engine's state and defaults (product name, mode and brush names), and the global image object.
+    Tal_ImageBase* base = Tal__OpenImageEngine();
+    state.engine = base != nullptr;
+    if (!base) {
+        undo();
+        return nullptr;
+    }
+    // The preferences file, when there is one that makes a preferences object; anything else gives the
+    // defaults.
+    ULONG prefs = Tal_RestoreObjectFromDisk(TAL_PREFS_FILE);
+    if (prefs && !isPreferences(prefs)) {
+        KPrintF("%s holds no preferences: the defaults are used\n", TAL_PREFS_FILE);
+        Tal_DisposeObject(prefs);
+        prefs = 0;
+    }
+    if (!prefs) prefs = Tal_CreateObject("VeluraPrefs");
+    state.prefs = prefs;
+    if (!prefs) {
+        undo();
+        return nullptr;
+    }
+    state.count = 1;
+    return base;
+}
+
+void Tal_CleanupImageBase() {
+    std::lock_guard guard(state.lock);
+    if (state.count <= 0 || --state.count > 0) return;
+    undo();
+}
+
+ULONG app_PreferencesObject() {
+    std::lock_guard guard(state.lock);
+    return state.count > 0 ? state.prefs : 0;
+}
+
+ULONG app_OpenSplash() {
+    const ULONG screen =
+        Tal_CreateObjects(0, TAL_TREE_OBJECT, "Screen",
+                          //
+                          TAL_TREE_OBJECT, "Window", TAL_SetWindowTitle, "Velura", TAL_SetWindowX, 0xCECECECE,
+                          TAL_SetWindowY, 0, TAL_SetWindowType, 16, TAL_SetWindowDefaultW, TAL_SPLASH_WIDTH,
+                          TAL_SetWindowDefaultH, TAL_SPLASH_HEIGHT,
+                          //
+                          TAL_TREE_OBJECT, "BitMap", TAL_SetBitMapColour0, 0, TAL_SetBuiltInPicture,
+                          TAL_SPLASH_PICTURE, TAL_TREE_CLOSE,
+                          //
+                          TAL_TREE_CLOSE, TAL_TREE_CLOSE);
+    if (screen) Tal_DoMethod(screen, TAL_Start);
+    return screen;
+}
+
+Tal_Word EventFunc(Tal_Word userData, ULONG, ULONG, const Tal_Word*) {
+    const ULONG image = globalImageHandle();
+    switch (userData) {
+    case kNewImage:
+        KPrintF("start window: the new-image requester is not part of the program yet\n");
+        return 0;
+    case kOpen:
+        return Tal_DoAsyncMethod(image, TAL_OpenImageFile, 0);
+    case kBrowse:
+        return Tal_DoAsyncMethod(image, TAL_BrowseImages, 0);
+    case kQuit:
+        return Tal_DoAsyncMethod(image, TAL_QuitRequest, 0);
+    default:
+        return 0;
+    }
+}
+
+bool app_BuildMainTree(app_MainTree* t) {
+    Tal_ImageBase* base = Tal_GetImageBase();
+    const ULONG prefs = app_PreferencesObject();
+    if (!base || !prefs) return false;
+    *t = app_MainTree{};
+    t->backdrop = Tal_CreateObject("BitMap", TAL_SetBuiltInPicture, TAL_SPLASH_PICTURE);
+    if (!t->backdrop) return false;
+    // clang-format off
+    t->app = Tal_CreateObjects(0,
+        TAL_TREE_OBJECT, "App", TAL_SetAppValue, 0, TAL_SetAppName, "Velura",
+            TAL_SetAppTitle, Tal_GetCatalogueText(540), TAL_SetAppDescription, Tal_GetCatalogueText(227),
+        TAL_TREE_OBJECT, "Screen", TAL_TREE_HANDLE, &t->screen, 0x00460028, Tal_GetCatalogueText(288),
+            0x0046003C, "VELURA",
+        TAL_TREE_OBJECT, "Window", TAL_TREE_HANDLE, &t->window, TAL_SetWindowTitle, "HToolBoxObj",
+            TAL_SetWindowType, 16, TAL_SetWindowDefaultW, 240, TAL_SetWindowDefaultH, 268,
+        TAL_TREE_VGROUP, TAL_SetGroupFrame, 6, TAL_SetBackdrop, t->backdrop,
+        TAL_TREE_VGROUP, TAL_SetGroupMargin, 5, TAL_SetGroupSpacing, 5,
+            TAL_TREE_OBJECT, "Button", TAL_TREE_HANDLE, &t->buttons[0], TAL_TREE_TEXT, "Create a New Image",
+            TAL_TREE_CLOSE,
+            TAL_TREE_OBJECT, "Button", TAL_TREE_HANDLE, &t->buttons[1], TAL_TREE_TEXT, "Open an Existing Image",
+            TAL_TREE_CLOSE,
+            TAL_TREE_OBJECT, "Button", TAL_TREE_HANDLE, &t->buttons[2], TAL_TREE_TEXT, "Browse for Images",
+            TAL_TREE_CLOSE,
+            TAL_TREE_SPACE_WIDTH1, TAL_TREE_OBJECT, "Space", TAL_TREE_CLOSE,
+        TAL_TREE_CLOSE, TAL_TREE_CLOSE,
+        TAL_TREE_SPACE_HEIGHT1,
+        TAL_TREE_CLOSE, TAL_TREE_CLOSE, TAL_TREE_CLOSE);
+    // clang-format on
+    if (!t->app || !t->screen || !t->window || !t->buttons[0] || !t->buttons[1] || !t->buttons[2]) {
+        Tal_DisposeObject(t->app);
+        Tal_DisposeObject(t->backdrop);
+        *t = app_MainTree{};
+        return false;
+    }
+    // The buttons' notifications run in the start window's thread; the work goes to the image thread.
+    Tal_AddCallBackNotify(t->buttons[0], TAL_ButtonClicked, TAL_AnyValue, EventFunc, kNewImage);
+    Tal_AddCallBackNotify(t->buttons[1], TAL_Released, TAL_AnyValue, EventFunc, kOpen);
+    Tal_AddCallBackNotify(t->buttons[2], TAL_Released, TAL_AnyValue, EventFunc, kBrowse);
+    Tal_AddCallBackNotify(t->window, TAL_CloseWindow, TAL_AnyValue, EventFunc, kQuit);
+
+    base->app_object = t->app;
+    base->screen_object = t->screen;
+    base->main_window = t->window;
+    if (TALIO_GlobalData* talio = TALIO_GetGlobalData()) talio->requesterParent = t->window;
+    Tal_DoMethod(t->screen, TAL_AddTail, prefs);
+    return true;
+}
+
+void app_DisposeMainTree(app_MainTree* t) {
+    if (Tal_ImageBase* base = Tal_GetImageBase()) {
+        if (base->app_object == t->app) base->app_object = base->screen_object = base->main_window = 0;
+    }
+    if (TALIO_GlobalData* talio = TALIO_GetGlobalData(); talio && talio->requesterParent == t->window)
+        talio->requesterParent = 0;
+    if (ULONG prefs = app_PreferencesObject(); prefs && t->screen)
+        Tal_DoMethod(t->screen, TAL_RemoveMember, prefs);
+    Tal_DisposeObject(t->app);
+    Tal_DisposeObject(t->backdrop);
+    *t = app_MainTree{};
+}
+
+ULONG app_OpenPath(const char* path) {
+    if (!path || !*path) return 0;
+    if (std::strlen(path) > APP_PATH_MAX) {
+        std::fprintf(stderr, "velura: a path of more than %zu characters cannot be opened: %.40s...\n",
+                     APP_PATH_MAX, path);
+        return 0;
+    }
+    const ULONG image = globalImageHandle();
+    return image ? Tal_DoAsyncMethod(image, TAL_OpenImageFile, keep(path)) : 0;
+}
+
+bool app_FinishImageWork(ULONG milliseconds) {
+    Tal_ImageBase* base = Tal_GetImageBase();
+    if (!base) return true;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        // The break signal ends an image thread after the method it performs; it is sent again while the
+        // thread still runs. A thread's task lives until the thread has passed the forbid lock on its
+        // way out, so it is safe to signal under that lock.
+        bool running = false;
+        {
+            SemaphoreGuard list(&base->listLock);
+            for (Tal_ImageNode* n : ListNodes<Tal_ImageNode>(&base->registry)) {
+                auto* image = static_cast<Tal_Image*>(n->owner);
+                Forbid();
+                if (Task* task = image->thread_task.load()) {
+                    Signal(task, SIGBREAKF_CTRL_C);
+                    running = true;
+                }
+                Permit();
+            }
+        }
+        if (!running) return true;
+        if (std::chrono::steady_clock::now() > limit) return false;
+        Delay(1);
+    }
+}
+
+void app_StorePreferences() {
+    const ULONG prefs = app_PreferencesObject();
+    if (!prefs) return;
+    Tal_DoMethod(prefs, TAL_ShowPrefsSettings);
+    Tal_DoMethod(prefs, TAL_StorePrefs);
+}
