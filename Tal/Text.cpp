@@ -315,16 +315,16 @@ size_t Tal_FormatNumber(char* out, size_t size, const char* format, LONG value) 
         }
         const bool isSigned = kind == 'd' || kind == 'i';
         if (isSigned && flags.find('#') != std::string::npos) flags.erase(flags.find('#'), 1);
-        std::string spec = "%" + flags;
-        if (width >= 0) spec += std::to_string(width);
-        if (precision >= 0) spec += "." + std::to_string(precision);
-        spec += "ll";
-        spec += kind;
+        std::string conversion = "%" + flags;
+        if (width >= 0) conversion += std::to_string(width);
+        if (precision >= 0) conversion += "." + std::to_string(precision);
+        conversion += "ll";
+        conversion += kind;
         char number[160];
         if (isSigned)
-            std::snprintf(number, sizeof number, spec.c_str(), static_cast<long long>(value));
+            std::snprintf(number, sizeof number, conversion.c_str(), static_cast<long long>(value));
         else
-            std::snprintf(number, sizeof number, spec.c_str(),
+            std::snprintf(number, sizeof number, conversion.c_str(),
                           static_cast<unsigned long long>(static_cast<ULONG>(value)));
         text += number;
         converted = true;
