@@ -71,21 +71,11 @@ class Gadgets : public TalFixture {
   protected:
     void SetUp() override {
         TalFixture::SetUp();
-        for (auto init : {Tal_InitButtonClass, Tal_InitTextClass, Tal_InitSpaceClass, Tal_InitCheckBoxClass,
-                          Tal_InitVectorImageClass, Tal_InitMutualExcludeClass, Tal_InitToolButtonClass,
-                          Tal_InitShortcutKeyClass})
-            ASSERT_EQ(init(), 1u);
     }
     void TearDown() override {
         for (ULONG o : owned) Tal_DisposeObject(o);
         settle();
         TalFixture::TearDown();
-    }
-    static void settle() {
-        for (int stable = 0, i = 0; stable < 4 && i < 2000; i++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            stable = host_Idle() ? stable + 1 : 0;
-        }
     }
     ULONG own(ULONG object) {
         owned.push_back(object);

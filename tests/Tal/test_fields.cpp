@@ -1,7 +1,6 @@
 #include "Tal/StringEdit.h"
 #include "host/controls.h"
 #include "host/display.h"
-#include "support/Recorder.h"
 #include "support/TalTest.h"
 
 #include <chrono>
@@ -55,7 +54,6 @@ Tal_Word listMethod(void* instance, ULONG id, const Tal_Word* args) {
         return Tal_DoMethodA(l->header.superObject, id, args);
     }
 }
-RECORDER_CLASS(textStandIn, "Text", 0x00040000)
 
 // What listeners heard: identifiers with their first word, and the texts of TAL_SetString.
 struct Heard {
@@ -112,32 +110,18 @@ class Fields : public TalFixture {
         if (!Tal_FindClassFromName("PopUpList"))
             Tal__SetupClass(&listStandIn, "PopUpList", 0x00290000, "Root", newList, disposeList, listMethod,
                             nullptr, sizeof(ListInstance));
-        if (!Tal_FindClassFromName("Text")) register_textStandIn();
-        ASSERT_TRUE(Tal_InitStringEditClass());
-        ASSERT_TRUE(Tal_InitMeasurementEditClass());
-        ASSERT_TRUE(Tal_InitMeasurementUnitsPrefsClass());
         host_InitWindowSystem(240, 320);
         ASSERT_NE(OpenScreenTagList(nullptr, nullptr), nullptr);
     }
     void TearDown() override {
         for (ULONG o : owned) Tal_DisposeObject(o);
         settle();
-        Tal_CleanupMeasurementUnitsPrefsClass();
-        Tal_CleanupMeasurementEditClass();
-        Tal_CleanupStringEditClass();
-        Tal__CleanupClass(&textStandIn);
         Tal__CleanupClass(&listStandIn);
         TalFixture::TearDown();
     }
     ULONG keep(ULONG object) {
         owned.push_back(object);
         return object;
-    }
-    static void settle() {
-        for (int stable = 0, i = 0; stable < 4 && i < 2000; i++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            stable = host_Idle() ? stable + 1 : 0;
-        }
     }
 
     // A started window at (x, y) holding a vertical group of the given members.

@@ -31,13 +31,6 @@ const Tal_Box& boxOf(ULONG object) {
     return *reinterpret_cast<Tal_Box*>(Tal_DoMethod(object, TAL_GetBox));
 }
 
-void settle() {
-    for (int stable = 0, i = 0; stable < 4 && i < 2000; i++) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        stable = host_Idle() ? stable + 1 : 0;
-    }
-}
-
 // Notifications of attributes, in order.
 class Heard {
   public:

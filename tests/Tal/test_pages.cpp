@@ -348,12 +348,6 @@ class PagesInWindow : public TalFixture {
   protected:
     void SetUp() override {
         TalFixture::SetUp();
-        // The class table's order.
-        for (auto init :
-             {Tal_InitButtonClass, Tal_InitTextClass, Tal_InitSpaceClass, Tal_InitBitMapClass,
-              Tal_InitCheckBoxClass, Tal_InitPagesClass, Tal_InitScrollerClass, Tal_InitVectorImageClass,
-              Tal_InitVerticalPagesClass, Tal_InitVirtualGroupClass, Tal_InitTipOfTheDayClass})
-            ASSERT_EQ(init(), 1u);
         host_InitWindowSystem(240, 320);
         ASSERT_NE(OpenScreenTagList(nullptr, nullptr), nullptr);
     }
@@ -361,12 +355,6 @@ class PagesInWindow : public TalFixture {
         for (ULONG o : owned) Tal_DisposeObject(o);
         settle();
         TalFixture::TearDown();
-    }
-    static void settle() {
-        for (int stable = 0, i = 0; stable < 4 && i < 2000; i++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            stable = host_Idle() ? stable + 1 : 0;
-        }
     }
     ULONG own(ULONG object) {
         owned.push_back(object);

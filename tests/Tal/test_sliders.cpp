@@ -53,25 +53,11 @@ class ValueGadgets : public TalFixture {
   protected:
     void SetUp() override {
         TalFixture::SetUp();
-        for (auto init :
-             {Tal_InitButtonClass, Tal_InitTextClass, Tal_InitSpaceClass, Tal_InitVectorImageClass,
-              Tal_InitStringEditClass, Tal_InitScrollerClass, Tal_InitSliderClass, Tal_InitProgressBarClass,
-              Tal_InitKnobClass, Tal_InitAngleClass})
-            ASSERT_EQ(init(), 1u);
     }
     void TearDown() override {
         for (ULONG o : owned) Tal_DisposeObject(o);
         settle();
-        for (auto cleanup : {Tal_CleanupAngleClass, Tal_CleanupKnobClass, Tal_CleanupProgressBarClass,
-                             Tal_CleanupSliderClass, Tal_CleanupScrollerClass})
-            cleanup();
         TalFixture::TearDown();
-    }
-    static void settle() {
-        for (int stable = 0, i = 0; stable < 4 && i < 2000; i++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            stable = host_Idle() ? stable + 1 : 0;
-        }
     }
     ULONG own(ULONG object) {
         owned.push_back(object);

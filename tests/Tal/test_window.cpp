@@ -27,12 +27,6 @@ class WindowClass : public TalFixture {
         Tal__CleanupClass(&leafClass);
         TalFixture::TearDown();
     }
-    static void settle() {
-        for (int stable = 0, i = 0; stable < 4 && i < 2000; i++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            stable = host_Idle() ? stable + 1 : 0;
-        }
-    }
     // A window with one leaf of the given size, started.
     ULONG window(LONG x, LONG y, LONG w, LONG h, ULONG positionId = 0) {
         ULONG win = Tal_CreateObject("Window", TAL_SetWindowX, x, TAL_SetWindowY, y, TAL_SetWindowW, w,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Tal/Tal.h"
+#include "host/display.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,16 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <chrono>
+
+// Waits until every window queue and every task has been idle for a few moments in a row (at most about
+// ten seconds), as a user would before the next tap.
+inline void settle() {
+    for (int stable = 0, i = 0; stable < 4 && i < 2000; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        stable = host_Idle() ? stable + 1 : 0;
+    }
+}
 
 class TalFixture : public ::testing::Test {
   protected:
