@@ -2,9 +2,8 @@
 // argument, and the target word the owner keeps with it. Rows of a label and a field, one per value, so
 // that the editor fits the narrow screen.
 //
-// The fields are text fields and the qualifier a pop-up list; where those classes are not registered,
-// the values show as labels and a button steps through the qualifiers, and the editor keeps the values
-// itself.
+// The fields are text fields and the qualifier a pop-up list; while no pop-up list class is registered,
+// a button steps through the qualifiers and the editor keeps the qualifier itself.
 #include "Tal/Button.h"
 #include "Tal/Window.h"
 
@@ -15,7 +14,6 @@ namespace {
 
 Tal_Class shortcutKeyClass;
 
-constexpr ULONG kStringEditClass = 0x001E0000;
 constexpr ULONG kSetString = 0x001E000A;
 constexpr ULONG kGetString = 0x001E0014;
 constexpr ULONG kSetStringMaxChars = 0x001E0028;
@@ -32,7 +30,8 @@ struct ShortcutKeyInstance {
     ULONG qualifierLabel; // the stepping button's label
     ULONG qualifier;      // kept for the stepping button
     Tal_Word target;
-    char key[kKeySize]; // kept where a field is a label
+    // The texts cut to their fields' lengths on the way in.
+    char key[kKeySize];
     char method[kTextSize];
     char argument[kTextSize];
 };
@@ -41,33 +40,21 @@ ShortcutKeyInstance* of(void* instance) {
     return static_cast<ShortcutKeyInstance*>(instance);
 }
 
-bool isEditor(ULONG field) {
-    return Tal_GetObjectClassID(field) == kStringEditClass;
-}
-
-// A text field limited to maxChars characters, or a label showing `kept`.
-ULONG makeField(ULONG maxChars, const char* kept) {
-    if (ULONG field = Tal_CreateObject("StringEdit")) {
-        Tal_DoMethod(field, kSetStringMaxChars, maxChars);
-        return field;
-    }
-    return Tal_CreateObject("Text", TAL_SetLabel, kept);
+// A text field limited to maxChars characters.
+ULONG makeField(ULONG maxChars) {
+    ULONG field = Tal_CreateObject("StringEdit");
+    if (field) Tal_DoMethod(field, kSetStringMaxChars, maxChars);
+    return field;
 }
 
 void setText(ULONG field, char* kept, size_t size, const char* text) {
     std::snprintf(kept, size, "%s", text ? text : "");
-    if (isEditor(field)) {
-        Tal_DoMethod(field, kSetString, kept);
-    } else {
-        Tal_DoMethod(field, TAL_SetLabel, kept);
-        Tal_RelayoutAndRedrawObject(Tal_GetParentObject(field));
-    }
+    Tal_DoMethod(field, kSetString, kept);
 }
 
 const char* getText(ULONG field, const char* kept) {
-    if (isEditor(field))
-        if (auto* text = reinterpret_cast<const char*>(Tal_DoMethod(field, kGetString))) return text;
-    return kept;
+    auto* text = reinterpret_cast<const char*>(Tal_DoMethod(field, kGetString));
+    return text ? text : kept;
 }
 
 ULONG makeQualifierChooser(ShortcutKeyInstance* k) {
@@ -162,10 +149,10 @@ void* Tal_NewShortcutKeyClass(const TagItem*) {
     const ULONG group =
         Tal_CreateObject("Group", TAL_SetGroupOrientation, TAL_VERTICAL, TAL_SetGroupSpacing, 2);
     k->header.superObject = group;
-    k->keyField = makeField(kKeySize - 1, k->key);
+    k->keyField = makeField(kKeySize - 1);
     k->qualifierList = makeQualifierChooser(k);
-    k->methodField = makeField(kTextSize - 1, k->method);
-    k->argumentField = makeField(kTextSize - 1, k->argument);
+    k->methodField = makeField(kTextSize - 1);
+    k->argumentField = makeField(kTextSize - 1);
     const ULONG fields[] = {k->keyField, k->qualifierList, k->methodField, k->argumentField};
     const char* captions[] = {" Shortcut Key: ", " Qualifier: ", " Method: ", " Argument: "};
     bool ok = group != 0;

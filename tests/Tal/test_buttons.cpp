@@ -16,8 +16,6 @@
 #include <thread>
 #include <vector>
 
-ULONG Tal_InitStringEditClass(); // the text fields of the shortcut editor
-
 namespace {
 
 // Every notification of the watched objects, in order.
@@ -69,9 +67,7 @@ LONG textWidth(const char* text) {
 
 class Gadgets : public TalFixture {
   protected:
-    void SetUp() override {
-        TalFixture::SetUp();
-    }
+    void SetUp() override { TalFixture::SetUp(); }
     void TearDown() override {
         for (ULONG o : owned) Tal_DisposeObject(o);
         settle();
@@ -280,35 +276,30 @@ TEST_F(Gadgets, MutualExcludeIgnoresIndexesOutsideItsRows) {
 }
 
 TEST_F(Gadgets, ShortcutKeyEditorKeepsItsValues) {
-    // With labels for fields, then with the text fields of the program.
-    for (bool fields : {false, true}) {
-        if (fields) ASSERT_EQ(Tal_InitStringEditClass(), 1u);
-        ULONG editor =
-            own(Tal_CreateObject("ShortcutKey", TAL_SetShortcutKey, "abcd", TAL_SetShortcutKeyQualifier, 3,
-                                 TAL_SetShortcutKeyTarget, 4711, TAL_SetShortcutKeyMethodString, "Tal_Show",
-                                 TAL_SetShortcutKeyArgumentString, "1"));
-        ASSERT_NE(editor, 0u);
-        auto text = [](ULONG object, ULONG id) {
-            return reinterpret_cast<const char*>(Tal_DoMethod(object, id));
-        };
-        EXPECT_STREQ(text(editor, TAL_GetShortcutKey), "abc");
-        EXPECT_EQ(Tal_DoMethod(editor, TAL_GetShortcutKeyQualifier), 3u);
-        Tal_DoMethod(editor, TAL_SetShortcutKeyQualifier, 99); // not a qualifier: kept as it was
-        EXPECT_EQ(Tal_DoMethod(editor, TAL_GetShortcutKeyQualifier), 3u);
-        EXPECT_EQ(Tal_DoMethod(editor, TAL_GetShortcutKeyTarget), 4711u);
-        EXPECT_STREQ(text(editor, TAL_GetShortcutKeyMethodString), "Tal_Show");
-        EXPECT_STREQ(text(editor, TAL_GetShortcutKeyArgumentString), "1");
-        // Stored as its values, without its rows, and read back the same.
-        char* stored = Tal_StoreObjectToBuffer(editor, nullptr, 0);
-        ASSERT_NE(stored, nullptr);
-        EXPECT_EQ(std::string(stored).find("Group\n"), std::string::npos) << stored;
-        ULONG copy = own(Tal_CreateObjectsFromString(stored));
-        ASSERT_NE(copy, 0u);
-        EXPECT_STREQ(text(copy, TAL_GetShortcutKey), "abc");
-        EXPECT_EQ(Tal_DoMethod(copy, TAL_GetShortcutKeyQualifier), 3u);
-        EXPECT_STREQ(text(copy, TAL_GetShortcutKeyMethodString), "Tal_Show");
-        Tal_FreeStoredObjectBuffer(stored);
-    }
+    ULONG editor = own(Tal_CreateObject(
+        "ShortcutKey", TAL_SetShortcutKey, "abcd", TAL_SetShortcutKeyQualifier, 3, TAL_SetShortcutKeyTarget,
+        4711, TAL_SetShortcutKeyMethodString, "Tal_Show", TAL_SetShortcutKeyArgumentString, "1"));
+    ASSERT_NE(editor, 0u);
+    auto text = [](ULONG object, ULONG id) {
+        return reinterpret_cast<const char*>(Tal_DoMethod(object, id));
+    };
+    EXPECT_STREQ(text(editor, TAL_GetShortcutKey), "abc");
+    EXPECT_EQ(Tal_DoMethod(editor, TAL_GetShortcutKeyQualifier), 3u);
+    Tal_DoMethod(editor, TAL_SetShortcutKeyQualifier, 99); // not a qualifier: kept as it was
+    EXPECT_EQ(Tal_DoMethod(editor, TAL_GetShortcutKeyQualifier), 3u);
+    EXPECT_EQ(Tal_DoMethod(editor, TAL_GetShortcutKeyTarget), 4711u);
+    EXPECT_STREQ(text(editor, TAL_GetShortcutKeyMethodString), "Tal_Show");
+    EXPECT_STREQ(text(editor, TAL_GetShortcutKeyArgumentString), "1");
+    // Stored as its values, without its rows, and read back the same.
+    char* stored = Tal_StoreObjectToBuffer(editor, nullptr, 0);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(std::string(stored).find("Group\n"), std::string::npos) << stored;
+    ULONG copy = own(Tal_CreateObjectsFromString(stored));
+    ASSERT_NE(copy, 0u);
+    EXPECT_STREQ(text(copy, TAL_GetShortcutKey), "abc");
+    EXPECT_EQ(Tal_DoMethod(copy, TAL_GetShortcutKeyQualifier), 3u);
+    EXPECT_STREQ(text(copy, TAL_GetShortcutKeyMethodString), "Tal_Show");
+    Tal_FreeStoredObjectBuffer(stored);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -628,7 +619,6 @@ TEST_F(InButtonWindow, SheetOfEveryGadget) {
         Tal_CreateObject("Text", TAL_SetLabel, "A wrapped paragraph breaks at blanks to fit its box.",
                          TAL_SetTextMode, TAL_TEXT_WRAPPED);
     ULONG separator = Tal_CreateObject("Space", TAL_SetSpaceFixedHeight, 3, TAL_SetSpaceSeparator, 1);
-    ASSERT_EQ(Tal_InitStringEditClass(), 1u);
     ULONG editor = Tal_CreateObject("ShortcutKey", TAL_SetShortcutKey, "N", TAL_SetShortcutKeyQualifier, 1,
                                     TAL_SetShortcutKeyMethodString, "Tal_NewImage");
 
