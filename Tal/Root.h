@@ -39,3 +39,12 @@ Tal_RootInstance* Tal__GetRootInstance(ULONG handle);
 
 ULONG Tal_IsCoordOverObject(ULONG handle, LONG x, LONG y);
 void Tal_RelayoutAndRedrawObject(ULONG handle);
+
+// The global object lock: it guards notification and member lists.
+Tal_Semaphore* Tal__ObjectLock();
+
+// The Root instance of an object, locked (release with Tal_UnlockObjectInstance); none when invalid.
+Tal_RootInstance* Tal__LockRootInstance(ULONG handle);
+
+// Like Tal_LockObjectInstance, but silent about handles that are gone.
+Tal_Object* Tal__LockObjectInstanceQuiet(ULONG handle);

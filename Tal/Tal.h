@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <span>
 
 struct Tal_Class;
 struct Tal_DrawInfo;
@@ -108,7 +109,7 @@ struct Tal_GlobalData {
     ULONG buttonFaceColour; // default colour 2 of new objects, 0x00BBGGRR
     ULONG highlightColour;  // default colour 3
     ULONG standardMargin;
-    // The handle table (see mainObjects.cpp).
+    // The handle table (see Objects.cpp).
     void* handleTable;
     std::atomic<ULONG> nextHandle;
     std::atomic<ULONG> handleCapacity;
@@ -124,6 +125,16 @@ Tal_GlobalData* Tal_GetGlobalData();
 // ---------------------------------------------------------------------------------------------------
 // Registry.
 
+// A class that Tal_Init registers: its initialisation and clean-up functions.
+struct Tal_ClassRegistration {
+    ULONG (*init)();
+    void (*cleanup)();
+};
+// The classes the first Tal_Init registers, in this order (stopping at the first that fails), and the last
+// Tal_CleanUp removes in the reverse order. The program hands its table down before it starts the object
+// system; the table is kept by reference. Without one, the object system's own classes (Root, Thread).
+// Ignored while the object system is running.
+void Tal_SetClassRegistrations(std::span<const Tal_ClassRegistration> classes);
 Tal_GlobalData* Tal_Init();
 void Tal_CleanUp();
 ULONG Tal_AddClass(Tal_Class* cls);
@@ -245,7 +256,7 @@ void Tal_ReleaseSemaphoreSharedDebug(Tal_Semaphore* sem, const char* file, ULONG
 void Tal__ReportObjectUsage(const char* file, ULONG line);
 
 // ---------------------------------------------------------------------------------------------------
-// Object trees, built from a word list (see mainTrees.cpp for the codes).
+// Object trees, built from a word list (see Trees.cpp for the codes).
 
 constexpr Tal_Word TAL_TREE_END = 0;
 constexpr Tal_Word TAL_TREE_OBJECT = 11; // class name: a member, opened
@@ -262,12 +273,12 @@ constexpr Tal_Word TAL_TREE_STRING = 71;
 constexpr Tal_Word TAL_TREE_STRING1 = 81;
 constexpr Tal_Word TAL_TREE_COMPACTSLIDER = 91;
 constexpr Tal_Word TAL_TREE_SLIDER = 101;
-constexpr Tal_Word TAL_TREE_SPACE = 0x000E000A;        // n: a Space of size n
+constexpr Tal_Word TAL_TREE_SPACE = 0x000E000A;         // n: a Space of size n
 constexpr Tal_Word TAL_TREE_SPACE_HEIGHT1 = 0x000E0014; // a Space of fixed height 1
 constexpr Tal_Word TAL_TREE_SPACE_WIDTH1 = 0x000E001E;  // a Space of fixed width 1
 constexpr Tal_Word TAL_TREE_SPACE_WIDTH = 0x000E003C;   // n: fixed width n, fixed height 1
 constexpr Tal_Word TAL_TREE_SPACE_HEIGHT = 0x000E0046;  // n: fixed width 1, fixed height n
-constexpr Tal_Word TAL_TREE_HANDLE = 0x8000012C;       // address of a ULONG: the last created object
+constexpr Tal_Word TAL_TREE_HANDLE = 0x8000012C;        // address of a ULONG: the last created object
 
 ULONG Tal_CreateObjectsA(const Tal_Word* words, ULONG subclassFlag);
 template <typename... A>

@@ -59,13 +59,5 @@ Tal_Word Tal__FireNotify(Tal_RootInstance* root, const Tal_Word* args);
 // Takes the lock itself; unlinks everything sent by and aimed at the object, frees the block.
 void Tal__DisposeNotifications(Tal_RootInstance* root);
 
-Tal_Semaphore* Tal__ObjectLock();
-
-// The Root instance of an object, locked (release with Tal_UnlockObjectInstance); none when invalid.
-Tal_RootInstance* Tal__LockRootInstance(ULONG handle);
-
-// Like Tal_LockObjectInstance, but silent about handles that are gone.
-Tal_Object* Tal__LockObjectInstanceQuiet(ULONG handle);
-
 // Queues an asynchronous method on a Root instance's port (behind Tal_DoAsyncMethodA).
 ULONG Tal__QueueAsyncMethod(Tal_RootInstance* root, const Tal_Word* words);

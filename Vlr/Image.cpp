@@ -1,9 +1,7 @@
 // Image: the class of every picture, paint layer and floating image, and of the engine-wide image
 // object. Every top-level image owns a thread that performs its asynchronous methods in arrival order.
 #include "Tal/Catalogue.h"
-#include "Tal/Group.h"
-#include "Tal/ListTree.h"
-#include "Tal/Window.h"
+#include "ui/ui.h"
 #include "Vlr/ImageFile.h"
 #include "Vlr/Vlr.h"
 

@@ -1,6 +1,6 @@
 // Change tracking: announcements and painted extents, the copies between working and base planes,
 // pending mode and colour changes, fixing, and the protocol by which an image changes its size.
-#include "Tal/Group.h"
+#include "ui/ui.h"
 #include "Vlr/Vlr.h"
 
 #include <algorithm>

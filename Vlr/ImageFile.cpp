@@ -4,7 +4,7 @@
 #include "Vlr/ImageFile.h"
 
 #include "Tal/Catalogue.h"
-#include "Tal/Window.h"
+#include "ui/ui.h"
 #include "host/dos.h"
 #include "talio/talio.h"
 

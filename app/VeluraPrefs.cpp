@@ -2,9 +2,8 @@
 // those settings (and the window's own attributes), never its gadgets, so that its stored text is the
 // preferences file.
 #include "app/VeluraPrefs.h"
-#include "Tal/Button.h"
+#include "ui/ui.h"
 #include "Tal/Catalogue.h"
-#include "Tal/Window.h"
 #include "Vlr/ImageFile.h"
 #include "Vlr/Vlr.h"
 #include "host/dos.h"

@@ -8,6 +8,7 @@
 #ifdef VELURA_CONVERT_PROGRAM
 
 #include "Tal/Catalogue.h"
+#include "ui/ui.h"
 #include "Tal/Tal.h"
 #include "host/dos.h"
 #include "Vlr/ImageFile.h"
@@ -230,6 +231,7 @@ int main(int argc, char** argv) {
     // A file size limit must end in a reported write error, never in a killed process with half a file.
     std::signal(SIGXFSZ, SIG_IGN);
 
+    Tal_UseInterfaceClasses();
     Tal_Init();
     // Registration is idempotent: the classes may have been registered by the object system already.
     Tal_InitImageClass();

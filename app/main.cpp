@@ -1,9 +1,8 @@
 // Program entry: the command line, one running copy, the display, then Velura itself: the image engine,
 // the start picture, the start window and the main loop until the user quits. A script (or the user)
 // drives the program meanwhile from other threads.
-#include "Tal/App.h"
+#include "ui/ui.h"
 #include "Tal/Tal.h"
-#include "Tal/Window.h"
 #include "app/script.h"
 #include "app/startup.h"
 #include "host/display.h"
@@ -405,6 +404,7 @@ int main(int argc, char** argv) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&quitSignals, sig);
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
 
+    Tal_UseInterfaceClasses();
     if (!Tal_Init()) return 1;
     Tal_GetGlobalData()->tooltips = 0;
     host_InitWindowSystem(o.display.width, o.display.height);

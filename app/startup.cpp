@@ -1,10 +1,8 @@
 // Start-up and shut-down of the program.
 #include "app/startup.h"
-#include "Tal/App.h"
-#include "Tal/Button.h"
+#include "ui/ui.h"
 #include "Tal/Catalogue.h"
-#include "Tal/SplashPicture.h"
-#include "Tal/Window.h"
+#include "app/SplashPicture.h"
 #include "app/VeluraPrefs.h"
 #include "talio/talio.h"
 
@@ -101,7 +99,9 @@ Tal_ImageBase* Tal_InitImageBase() {
         state.count++;
         return Tal_GetImageBase();
     }
+    Tal_UseInterfaceClasses();
     Tal_Init(); // nested: the object system stays up as long as the engine
+    Tal_AddProgramPicture(TAL_SPLASH_PICTURE, Tal__SplashPicture);
     Tal__ResetPrefsSettings();
     for (const char* path : kClassPaths) Tal_AddExternalClassSearchPath(path);
 

@@ -2,7 +2,7 @@
 // fast path and through a mode's line method, beside pixman compositing a solid colour through an 8-bit
 // mask onto a 32-bit picture and beside memcpy of 7 bytes per pixel (what a recompose reads and writes).
 // BM_ComposeSideBySide times all of them in one run and reports the ratios as counters.
-#include "Tal/ListTree.h"
+#include "ui/ui.h"
 #include "Vlr/Vlr.h"
 
 #include <benchmark/benchmark.h>
@@ -64,6 +64,7 @@ struct Scene {
     ULONG paintMode = 0;
 
     Scene() {
+        Tal_UseInterfaceClasses();
         Tal_Init();
         Tal_InitListTreeClass();
         Tal_InitImageClass();

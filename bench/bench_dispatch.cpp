@@ -1,5 +1,6 @@
 // Method dispatch: a bare handle lookup, and a method that travels through three instances.
 #include "Tal/Tal.h"
+#include "ui/ui.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,6 +36,7 @@ Tal_Word forward(void* instance, ULONG id, const Tal_Word* args) {
 
 struct Setup {
     Setup() {
+        Tal_UseInterfaceClasses();
         Tal_Init();
         Tal__SetupClass(
             &base, "BBase", 0x7F010000, nullptr, [](const TagItem*) { return newInstance(&base, nullptr); },

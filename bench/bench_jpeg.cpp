@@ -3,6 +3,7 @@
 // named by VELURA_BENCH_JPEG (bench/compare.sh makes a 12-megapixel one and sets it, and times the same
 // work by djpeg, cjpeg and ImageMagick beside these); without it these benchmarks skip.
 #include "Vlr/ImageFile.h"
+#include "ui/ui.h"
 #include "talio/talio.h"
 
 #include <benchmark/benchmark.h>
@@ -22,6 +23,7 @@ struct JpegBench {
         input = file;
         const char* out = std::getenv("VELURA_BENCH_OUT");
         output = out && *out ? out : input + ".saved.jpg";
+        Tal_UseInterfaceClasses();
         Tal_Init();
         Tal_InitImageClass();
         Tal_InitRootTALIOClass();

@@ -1,5 +1,6 @@
 // Firing a notification with one and with ten listeners.
 #include "Tal/Root.h"
+#include "ui/ui.h"
 
 #include <benchmark/benchmark.h>
 
@@ -10,7 +11,7 @@ namespace {
 constexpr ULONG Attribute = 0x7F00000A;
 
 void BM_DoNotify(benchmark::State& state) {
-    static bool started = Tal_Init() != nullptr;
+    static bool started = (Tal_UseInterfaceClasses(), Tal_Init() != nullptr);
     (void)started;
     ULONG source = Tal_CreateObject("Root");
     std::vector<ULONG> listeners;

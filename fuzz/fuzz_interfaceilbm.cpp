@@ -1,6 +1,6 @@
 // Reads arbitrary bytes as an interface ILBM picture: a file is either refused or gives a whole picture
 // whose every plane row can be turned into pixels.
-#include "Tal/Pages.h"
+#include "ui/ui.h"
 
 #include <vector>
 

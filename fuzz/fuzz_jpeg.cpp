@@ -2,6 +2,7 @@
 // information, and whatever other loaders are registered): a load either fails with an error number or
 // gives a buffer whose pixels and information fields are all readable.
 #include "talio/talio.h"
+#include "ui/ui.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@ struct Setup {
     int fd = -1;
     std::string name;
     Setup() {
+        Tal_UseInterfaceClasses();
         Tal_Init();
         Tal_InitRootTALIOClass();
         Tal_InitJPEGTALIOClass();

@@ -1,6 +1,7 @@
 // Fuzz target: the stored-object reader, on Root objects and a small container class with a text, a
 // number and a hexadecimal attribute.
 #include "Tal/Root.h"
+#include "ui/ui.h"
 
 #include <cstring>
 #include <vector>
@@ -63,6 +64,7 @@ void disposeBox(void* instance) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
+        Tal_UseInterfaceClasses();
         Tal_Init();
         Tal__SetupClass(&boxClass, "Box", 0x7F010000, "Root", newBox, disposeBox, dispatch, boxMethods,
                         sizeof(Box));

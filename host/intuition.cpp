@@ -5,8 +5,6 @@
 // records' pointer positions) is changed under the forbid lock; the lock is never held while calling into
 // the window system.
 #include "host/intuition.h"
-#include "Tal/RootIDs.h"
-#include "Tal/Tal.h"
 #include "host/controls.h"
 #include "host/display.h"
 
@@ -24,6 +22,8 @@ constexpr ULONG kTickMilliseconds = 100;
 constexpr ULONG PM_TEXTENTRY = HM_USER + 1;
 constexpr ULONG PM_FULLSCREEN = HM_USER + 2;
 constexpr ULONG PM_POPUPMENU = HM_USER + 3;
+
+std::atomic<host_TextEntryFocusLossHandler> focusLossHandler{nullptr};
 
 IntuitionBase base;
 std::atomic<bool> baseReady{false};
@@ -340,8 +340,7 @@ Tal_Word windowProc(host_Window* hw, ULONG message, Tal_Word wParam, Tal_Word lP
         // A text-entry control lost the focus: its object hears it in the window's thread.
         if ((wParam >> 16) == 512 && w->ObjectHandle) {
             ULONG control = ULONG(host_GetUserData(reinterpret_cast<host_Window*>(lParam)));
-            if (control)
-                Tal_DoAsyncMethod(w->ObjectHandle, TAL_DoAsyncMethodMethod, control, 0x001E005A, 0, 0);
+            if (auto handler = focusLossHandler.load(); control && handler) handler(w->ObjectHandle, control);
         }
         return 0;
     case HM_TIMER: {
@@ -787,6 +786,10 @@ void ScrollWindowRaster(Window* w, LONG dx, LONG dy, LONG x0, LONG y0, LONG x1, 
                     exposed.MaxY - exposed.MinY + 1};
         host_Invalidate(w->HostWindow, &r);
     }
+}
+
+void host_SetTextEntryFocusLossHandler(host_TextEntryFocusLossHandler handler) {
+    focusLossHandler = handler;
 }
 
 host_Window* host_CreateTextEntry(Window* w, LONG x, LONG y, LONG width, LONG height, ULONG style) {

@@ -161,7 +161,7 @@ void host_SetMainWindow(Window* window);
 // a path to open). The handler runs in the screen's thread; the record is freed after it returns.
 struct host_CopyData {
     ULONG id;
-    ULONG size;      // bytes of data, not counting the zero that always follows them
+    ULONG size; // bytes of data, not counting the zero that always follows them
     UBYTE data[1];
 };
 using host_CopyDataHandler = void (*)(const host_CopyData* data);
@@ -172,6 +172,10 @@ bool host_SendCopyData(ULONG id, const void* data, size_t size);
 // Private messages of windows: a text-entry control inside the window (box relative to the inner area;
 // style 0 leaves it without the Return and Tab rules), full screen on (1) and off (0).
 host_Window* host_CreateTextEntry(Window* window, LONG x, LONG y, LONG width, LONG height, ULONG style);
+// Called in the window's pump thread when one of its text-entry controls loses the keyboard focus, with
+// the window's object and the control's user word; set by the interface above.
+using host_TextEntryFocusLossHandler = void (*)(ULONG windowObject, ULONG control);
+void host_SetTextEntryFocusLossHandler(host_TextEntryFocusLossHandler handler);
 void host_FullScreen(Window* window, bool on);
 // A pop-up menu of the screen at a point of the work area; the chosen command or 0.
 ULONG host_PopUpMenu(const struct host_Menu* menu, LONG x, LONG y);

@@ -7,7 +7,7 @@
 #include "talio/talio.h"
 
 #include "Tal/Catalogue.h"
-#include "Tal/Group.h"
+#include "ui/ui.h"
 #include "host/dos.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // Writes catalogue files: the compiler (tools/etfc.cpp) and the tests build them with this, so that
-// both produce exactly what the loader (Tal/mainCatalogue.cpp) reads. Header-only and free of the
+// both produce exactly what the loader (Tal/Catalogue.cpp) reads. Header-only and free of the
 // program's library.
 //
 // File layout, all numbers little-endian: name field (the file's own name, the identification text, a

@@ -1,6 +1,6 @@
 // Draws the start picture (built-in picture 160, 240 × 267: the splash window and the backdrop of the start
 // window, whose three buttons cover its top third) and writes it as the source file
-// Tal/SplashPictureData.cpp: a JPEG in a text literal, which Tal/SplashPicture.cpp decodes once when the
+// app/SplashPictureData.cpp: a JPEG in a text literal, which app/SplashPicture.cpp decodes once when the
 // picture is first shown.
 //
 // Usage: splashPicture BOLD.ttf BOOK.ttf OUTPUT.cpp [PREVIEW.ppm]
@@ -9,7 +9,7 @@
 //   c++ -std=c++20 -O2 tools/splashPicture.cpp $(pkg-config --cflags --libs freetype2 libjpeg)
 //       -o /tmp/splashPicture
 //   /tmp/splashPicture "$(fc-match -f '%{file}' 'DejaVu Sans:bold')"
-//       "$(fc-match -f '%{file}' 'DejaVu Sans')" Tal/SplashPictureData.cpp
+//       "$(fc-match -f '%{file}' 'DejaVu Sans')" app/SplashPictureData.cpp
 //
 // Everything is drawn four times larger and then averaged down, so edges are smooth at 1:1.
 #include <algorithm>
@@ -348,7 +348,7 @@ bool writeSource(const char* path, const std::vector<uint8_t>& jpegBytes) {
     std::fprintf(
         f, "// The start picture (built-in picture 160), drawn by tools/splashPicture.cpp, which wrote this "
            "file.\n// Change the generator and run it again rather than editing this file.\n");
-    std::fprintf(f, "#include \"Tal/SplashPicture.h\"\n\n");
+    std::fprintf(f, "#include \"app/SplashPicture.h\"\n\n");
     std::fprintf(f, "// A JPEG of %d x %d pixels, %zu bytes, in base64.\n", kWidth, kHeight,
                  jpegBytes.size());
     std::fprintf(f, "const char* const Tal__SplashPictureData =\n");

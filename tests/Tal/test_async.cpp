@@ -1,4 +1,5 @@
 #include "Tal/Thread.h"
+#include "ui/ui.h"
 #include "support/Recorder.h"
 #include "support/TalTest.h"
 
@@ -148,6 +149,7 @@ TEST_F(Async, BackgroundDisposalWaitsForCallersAndCleanUpForIt) {
     Tal_CleanUp();
     EXPECT_EQ(gd->pendingDisposals.load(), 0);
     EXPECT_EQ(nodeClass.instanceCount.load(), 0u);
+    Tal_UseInterfaceClasses();
     Tal_Init();
 }
 

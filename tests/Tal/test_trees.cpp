@@ -1,4 +1,4 @@
-#include "Tal/Group.h"
+#include "ui/Group.h"
 #include "support/Recorder.h"
 #include "support/TalTest.h"
 
@@ -19,11 +19,13 @@ struct StandIn {
     const char* name;
     void (*reg)();
 };
-const StandIn standIns[] = {
-    {&textClass, "Text", register_textClass},           {&spaceClass, "Space", register_spaceClass},
-    {&bitmapClass, "BitMap", register_bitmapClass},     {&stringClass, "StringEdit", register_stringClass},
-    {&scrollerClass, "Scroller", register_scrollerClass}, {&sliderClass, "Slider", register_sliderClass},
-    {&boxClass, "TBox", register_boxClass}};
+const StandIn standIns[] = {{&textClass, "Text", register_textClass},
+                            {&spaceClass, "Space", register_spaceClass},
+                            {&bitmapClass, "BitMap", register_bitmapClass},
+                            {&stringClass, "StringEdit", register_stringClass},
+                            {&scrollerClass, "Scroller", register_scrollerClass},
+                            {&sliderClass, "Slider", register_sliderClass},
+                            {&boxClass, "TBox", register_boxClass}};
 
 class Trees : public TalFixture {
   protected:
@@ -53,8 +55,9 @@ class Trees : public TalFixture {
 };
 
 TEST_F(Trees, WindowWithTitleAndTwoTextsInAVerticalGroup) {
-    ULONG window = Tal_CreateObjects(0, TAL_TREE_OBJECT, "Window", 0x000900DC, "Title", TAL_TREE_VGROUP,
-                                     TAL_TREE_TEXT, "one", TAL_TREE_TEXT, "two", TAL_TREE_CLOSE, TAL_TREE_CLOSE);
+    ULONG window =
+        Tal_CreateObjects(0, TAL_TREE_OBJECT, "Window", 0x000900DC, "Title", TAL_TREE_VGROUP, TAL_TREE_TEXT,
+                          "one", TAL_TREE_TEXT, "two", TAL_TREE_CLOSE, TAL_TREE_CLOSE);
     ASSERT_NE(window, 0u);
     EXPECT_EQ(className(window), "Window");
     auto groups = members(window);
@@ -87,7 +90,7 @@ TEST_F(Trees, HandleVariableAndAttributesAfterALeaf) {
 }
 
 TEST_F(Trees, EveryShortcutMakesItsMember) {
-    ULONG group = Tal_CreateObjects(0, TAL_TREE_OBJECT, "TBox",                     // container
+    ULONG group = Tal_CreateObjects(0, TAL_TREE_OBJECT, "TBox",                    // container
                                     TAL_TREE_TEXTVALUE, "v", TAL_TREE_LABEL, "l",  //
                                     TAL_TREE_TURNED, "t", TAL_TREE_TEXTMODE4, "m", //
                                     TAL_TREE_BITMAP, "pic.iff",                    //
@@ -99,9 +102,9 @@ TEST_F(Trees, EveryShortcutMakesItsMember) {
                                     TAL_TREE_SPACE, 7, TAL_TREE_SPACE_WIDTH1, TAL_TREE_SPACE_HEIGHT1,
                                     TAL_TREE_SPACE_HEIGHT, 3, TAL_TREE_SPACE_WIDTH, 4, TAL_TREE_CLOSE);
     auto m = members(group);
-    const char* expected[] = {"Text",     "Text",   "Text",   "Text",     "BitMap", "Group",
+    const char* expected[] = {"Text",       "Text",       "Text",     "Text",   "BitMap", "Group",
                               "StringEdit", "StringEdit", "Scroller", "Slider", "Slider", "Scroller",
-                              "Space",    "Space",  "Space",  "Space",    "Space"};
+                              "Space",      "Space",      "Space",    "Space",  "Space"};
     ASSERT_EQ(m.size(), std::size(expected));
     for (size_t i = 0; i < m.size(); i++) EXPECT_EQ(className(m[i]), expected[i]) << i;
     EXPECT_EQ(Tal_DoMethod(m[5], TAL_GetGroupOrientation), TAL_HORIZONTAL);
@@ -119,8 +122,8 @@ TEST_F(Trees, EveryShortcutMakesItsMember) {
 TEST_F(Trees, SubClassRuleSetsOuterObjects) {
     // A leading close with nothing created yet pops nothing. Each later close gives the last created
     // object the container that is innermost after the pop as its outer object.
-    ULONG group = Tal_CreateSubClassObjects(0, TAL_TREE_CLOSE, TAL_TREE_OBJECT, "TBox", TAL_TREE_OBJECT, "TBox",
-                                            TAL_TREE_CLOSE, TAL_TREE_TEXT, "leaf", TAL_TREE_CLOSE);
+    ULONG group = Tal_CreateSubClassObjects(0, TAL_TREE_CLOSE, TAL_TREE_OBJECT, "TBox", TAL_TREE_OBJECT,
+                                            "TBox", TAL_TREE_CLOSE, TAL_TREE_TEXT, "leaf", TAL_TREE_CLOSE);
     ASSERT_NE(group, 0u);
     auto inner = members(group);
     ASSERT_EQ(inner.size(), 2u);

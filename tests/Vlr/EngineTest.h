@@ -2,7 +2,7 @@
 // stand in for the paint modes, and helpers to make and inspect images.
 #pragma once
 
-#include "Tal/ListTree.h"
+#include "ui/ListTree.h"
 #include "Vlr/Vlr.h"
 #include "host/display.h"
 #include "support/TalTest.h"

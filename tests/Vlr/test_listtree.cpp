@@ -1,5 +1,5 @@
 // ListTree: rows in order, the active node and item, the selection.
-#include "Tal/ListTree.h"
+#include "ui/ListTree.h"
 #include "support/Recorder.h"
 #include "support/TalTest.h"
 

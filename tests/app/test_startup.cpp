@@ -1,11 +1,12 @@
 // Start-up, main loop and shut-down, and the preferences: the application object's loop, the start of
 // the image engine with its catalogue and preferences file, the preferences window, the end of image work
 // at quit, and the start picture.
-#include "Tal/App.h"
-#include "Tal/Button.h"
+#include "ui/App.h"
+#include "ui/ui.h"
+#include "ui/Button.h"
 #include "Tal/Catalogue.h"
-#include "Tal/SplashPicture.h"
-#include "Tal/Window.h"
+#include "app/SplashPicture.h"
+#include "ui/Window.h"
 #include "app/VeluraPrefs.h"
 #include "app/startup.h"
 #include "host/display.h"
@@ -77,6 +78,7 @@ std::vector<ULONG> startsAndStops(ULONG recorder) {
 }
 
 TEST(AppLoop, OnlyTheQuitRequestEndsIt) {
+    Tal_UseInterfaceClasses();
     Tal_Init();
     register_memberClass();
     std::atomic<ULONG> app{0}, member{0};
@@ -494,7 +496,7 @@ TEST_F(StartUp, AtQuitImageWorkEndsWholeAndNoNewWorkStarts) {
 }
 
 TEST(SplashPicture, FillsTheStartWindowAndHasNoTransparentPixel) {
-    const Tal_BuiltInPicture* p = Tal__GetBuiltInPicture(TAL_SPLASH_PICTURE);
+    const Tal_BuiltInPicture* p = Tal__SplashPicture();
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->width, 240);
     EXPECT_EQ(p->height, 267);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Tal/Tal.h"
+#include "ui/ui.h"
 #include "host/display.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,10 @@ inline void settle() {
 
 class TalFixture : public ::testing::Test {
   protected:
-    void SetUp() override { gd = Tal_Init(); }
+    void SetUp() override {
+        Tal_UseInterfaceClasses();
+        gd = Tal_Init();
+    }
     void TearDown() override { Tal_CleanUp(); }
     Tal_GlobalData* gd = nullptr;
 };

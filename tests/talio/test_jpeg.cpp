@@ -2,7 +2,7 @@
 // back, the IPTC picture information both ways, and the refusals.
 #include "talio_test.h"
 
-#include "Tal/Group.h"
+#include "ui/Group.h"
 
 #include <thread>
 

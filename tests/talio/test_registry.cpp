@@ -2,7 +2,7 @@
 // saving through a temporary file, error texts, the loader and saver list files.
 #include "talio_test.h"
 
-#include "Tal/Group.h"
+#include "ui/Group.h"
 #include "host/dos.h"
 #include "host/msgbox.h"
 
