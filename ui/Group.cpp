@@ -179,12 +179,14 @@ void askLimits(GroupInstance* g, Tal_Word context) {
     LONG w = 0, h = 0, mw = 0, mh = 0, Mw = 0, Mh = 0;
     if (!pages(g)) {
         bool vert = vertical(g);
-        LONG visible = 0;
+        LONG visible = 0, largestMinWidth = 0, largestMinHeight = 0;
         forMembers(g, [&](MemberNode* n) {
             Tal_DoMethod(n->member, TAL_AskMinMax, context);
             Tal_Box* b = n->box;
             if (!b || hidden(b)) return;
             visible++;
+            largestMinWidth = std::max<LONG>(largestMinWidth, b->minWidth);
+            largestMinHeight = std::max<LONG>(largestMinHeight, b->minHeight);
             auto* weight = Tal__GetRootInstance(n->member);
             bool stretches = !weight || weight->weight != 0;
             if (vert) {
@@ -203,6 +205,15 @@ void askLimits(GroupInstance* g, Tal_Word context) {
                 Mw += stretches ? b->maxWidth : b->minWidth;
             }
         });
+        // A member of a fixed-size row (column) is as wide (high) as the widest (highest) minimum.
+        if (!vert && g->fixedWidth) {
+            mw = visible * largestMinWidth;
+            w = std::max(w, mw);
+        }
+        if (vert && g->fixedHeight) {
+            mh = visible * largestMinHeight;
+            h = std::max(h, mh);
+        }
         LONG gaps = g->spacing * std::max<LONG>(visible - 1, 0);
         if (vert) {
             h += gaps;
@@ -335,7 +346,6 @@ void layout(GroupInstance* g, const Tal_Word* args) {
     });
     auto minAlong = [&](Tal_Box* b) { return LONG(vert ? b->minHeight : b->minWidth); };
     auto maxAlong = [&](Tal_Box* b) { return LONG(vert ? b->maxHeight : b->maxWidth); };
-    auto minAcross = [&](Tal_Box* b) { return LONG(vert ? b->minWidth : b->minHeight); };
     auto maxAcross = [&](Tal_Box* b) { return LONG(vert ? b->maxWidth : b->maxHeight); };
     auto weightOf = [](MemberNode* n) {
         Tal_RootInstance* r = Tal__GetRootInstance(n->member);
@@ -343,11 +353,12 @@ void layout(GroupInstance* g, const Tal_Word* args) {
     };
     const LONG innerAlong = vert ? inner.h : inner.w, innerAcross = vert ? inner.w : inner.h;
     LONG gaps = g->spacing * std::max<LONG>(LONG(shown.size()) - 1, 0);
-    LONG sum = gaps, stretchers = 0, widestMin = 0;
+    LONG sum = gaps, stretchers = 0, largestMinWidth = 0, largestMinHeight = 0;
     for (MemberNode* n : shown) {
         sum += minAlong(n->box);
         if (maxAlong(n->box) > minAlong(n->box) && weightOf(n) != 0) stretchers++;
-        widestMin = std::max(widestMin, minAcross(n->box));
+        largestMinWidth = std::max<LONG>(largestMinWidth, n->box->minWidth);
+        largestMinHeight = std::max<LONG>(largestMinHeight, n->box->minHeight);
     }
     stretchers = std::max<LONG>(stretchers, 1);
     LONG extra = std::max<LONG>(innerAlong - sum, 0);
@@ -357,13 +368,9 @@ void layout(GroupInstance* g, const Tal_Word* args) {
     for (MemberNode* n : shown) {
         LONG along = std::min(minAlong(n->box) + weightOf(n) * (extra / stretchers) / 100, maxAlong(n->box));
         LONG across = std::min(innerAcross, maxAcross(n->box));
-        if (!vert && g->fixedWidth) along = widestMin;
-        if (g->fixedHeight) {
-            if (vert)
-                along = widestMin;
-            else
-                across = widestMin;
-        }
+        // Fixed width or height: every member as wide (high) as the widest (highest) minimum.
+        if (g->fixedWidth) (vert ? across : along) = largestMinWidth;
+        if (g->fixedHeight) (vert ? along : across) = largestMinHeight;
         sizes.push_back({along, across});
         largestAcross = std::max(largestAcross, across);
     }

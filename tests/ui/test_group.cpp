@@ -139,6 +139,34 @@ TEST_F(GroupLayout, HorizontalAlignmentAndClipping) {
     Tal_DisposeObject(g);
 }
 
+// Fixed width makes every member as wide as the widest minimum, fixed height as high as the highest, in
+// either direction; a fixed-size row or column asks for room for all of them. Laid out at its minimum.
+TEST_F(GroupLayout, FixedWidthAndHeightTakeTheLargestMinimum) {
+    struct Case {
+        ULONG orientation, fixedWidth, fixedHeight;
+        LONG minWidth, minHeight, w1, h1, w2, h2;
+    } cases[] = {
+        {TAL_HORIZONTAL, 1, 0, 60, 25, 30, 25, 30, 25}, {TAL_HORIZONTAL, 0, 1, 50, 25, 20, 25, 30, 25},
+        {TAL_VERTICAL, 1, 0, 30, 35, 30, 10, 30, 25},   {TAL_VERTICAL, 0, 1, 30, 50, 30, 25, 30, 25},
+        {TAL_HORIZONTAL, 1, 1, 60, 25, 30, 25, 30, 25},
+    };
+    for (const Case& c : cases) {
+        ULONG g = Tal_CreateObject("Group", TAL_SetGroupOrientation, c.orientation, TAL_SetGroupFixedWidth,
+                                   c.fixedWidth, TAL_SetGroupFixedHeight, c.fixedHeight);
+        ULONG a = leaf(g, 20, 10, 100, 100), b = leaf(g, 30, 25, 100, 100);
+        const auto name = testing::Message() << c.orientation << "/" << c.fixedWidth << c.fixedHeight;
+        Tal_DoMethod(g, TAL_AskMinMax, 0);
+        EXPECT_EQ(box(g)->minWidth, c.minWidth) << name;
+        EXPECT_EQ(box(g)->minHeight, c.minHeight) << name;
+        layout(g, c.minWidth, c.minHeight);
+        EXPECT_EQ(box(a)->width, c.w1) << name;
+        EXPECT_EQ(box(a)->height, c.h1) << name;
+        EXPECT_EQ(box(b)->width, c.w2) << name;
+        EXPECT_EQ(box(b)->height, c.h2) << name;
+        Tal_DisposeObject(g);
+    }
+}
+
 TEST_F(GroupLayout, MembersAreOwnedOnceAndIterationSurvivesRemoval) {
     ULONG g = Tal_CreateObject("Group"), other = Tal_CreateObject("Group");
     std::vector<ULONG> members;
