@@ -58,8 +58,8 @@ void layout(KnobInstance* k) {
     std::lock_guard guard(*k->lock);
     k->side = std::max<LONG>(std::min(b.width, b.height), 0);
     k->radiusX = k->radiusY = std::max<LONG>((k->side - k->markerSize - 7) / 2, 0);
-    k->centreX = b.x + k->side / 2;
-    k->centreY = b.y + k->side / 2;
+    k->centreX = b.x + k->side / 2 + 1;
+    k->centreY = b.y + k->side / 2 + 1;
 }
 
 // The marker's centre for a value: 0 at the top, clockwise.
@@ -128,14 +128,9 @@ void changeValue(KnobInstance* k, LONG wanted, bool byUser, bool clamp, bool not
     if (change == Tal__ValueChange::Notify && notify) notifyValue(k, value);
 }
 
-// A step past either end of the range comes round to the other: the knob is a dial.
+// A step stays within the range, as every set value does.
 void step(KnobInstance* k, LONG delta) {
-    const State st = stateOf(k);
-    int64_t v = int64_t(st.value) + delta;
-    if (st.maximum >= st.minimum) {
-        if (v > st.maximum) v = st.minimum;
-        if (v < st.minimum) v = st.maximum;
-    }
+    const int64_t v = int64_t(stateOf(k).value) + delta;
     changeValue(k, LONG(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)), true, true);
 }
 

@@ -354,18 +354,20 @@ TEST_F(ValueGadgetsInWindow, KnobPointsWhereItIsPressed) {
         ULONG immediate;
         std::vector<LONG> heard;
     };
-    for (const Case& c : {Case{1, {90, 180, 270}}, Case{0, {270}}}) {
+    for (const Case& c : {Case{1, {90, 180, 0, 270}}, Case{0, {270}}}) {
         SCOPED_TRACE(c.immediate);
         ULONG knob = Tal_CreateObject("Knob", TAL_SetValueImmediate, c.immediate);
         open({knob});
         Heard heard(knob, TAL_SetValue);
         const Tal_Box& b = boxOf(knob);
         ASSERT_EQ(b.width, 64);
-        const LONG cx = b.x + 32, cy = b.y + 32;
+        const LONG cx = b.x + 33, cy = b.y + 33; // the centre: box + side / 2 + 1
         press(cx + 20, cy);
         EXPECT_EQ(valueOf(knob), 90);
         moveTo(cx, cy + 20);
         EXPECT_EQ(valueOf(knob), 180);
+        moveTo(cx, cy - 20);
+        EXPECT_EQ(valueOf(knob), 0);
         moveTo(cx - 20, cy);
         release(cx - 20, cy);
         EXPECT_EQ(valueOf(knob), 270);
@@ -393,7 +395,7 @@ TEST_F(ValueGadgetsInWindow, AngleKeepsKnobFieldAndButtonsInStep) {
         return std::pair<LONG, LONG>(b.x + b.width / 2, b.y + b.height / 2);
     };
     auto [kx, ky] = centreOf(knob);
-    click(kx, ky + 20); // straight below the centre
+    click(kx + 1, ky + 1 + 20); // straight below the knob's centre (one pixel right of and below the box's)
     auto [rx, ry] = centreOf(right);
     click(rx, ry);
     click(rx, ry);
@@ -409,9 +411,12 @@ TEST_F(ValueGadgetsInWindow, AngleKeepsKnobFieldAndButtonsInStep) {
     EXPECT_EQ(valueOf(knob), 270);
     EXPECT_EQ(Tal_DoMethod(field, TAL_GetStringNumber), 270u);
     EXPECT_EQ(heard.values(), (std::vector<LONG>{180, 181, 182, 181, 45, 270}));
-    // At the end of the dial a step comes round.
+    // A step stays within 0..359.
     Tal_DoMethod(angle, TAL_SetAngle, 359);
     click(rx, ry);
+    EXPECT_EQ(Tal_DoMethod(angle, TAL_GetAngle), 359u);
+    Tal_DoMethod(angle, TAL_SetAngle, 0);
+    click(lx, ly);
     EXPECT_EQ(Tal_DoMethod(angle, TAL_GetAngle), 0u);
 }
 
