@@ -107,6 +107,24 @@ ULONG Tal__AsyncDisposeCode(Task* task) {
 
 } // namespace
 
+ULONG Tal__DropAsyncMessages(MsgPort* port, Tal_Word command) {
+    if (!port) return 0;
+    ULONG dropped = 0;
+    Forbid();
+    for (Node* n = port->mp_MsgList.lh_Head; n->ln_Succ;) {
+        Node* next = n->ln_Succ;
+        auto* msg = reinterpret_cast<Tal_AsyncMessage*>(n);
+        if (msg->command == command) {
+            Remove(n);
+            freeMessage(msg);
+            dropped++;
+        }
+        n = next;
+    }
+    Permit();
+    return dropped;
+}
+
 ULONG Tal_AsyncDisposeObject(ULONG handle) {
     if (!handle) return 0;
     auto* record = static_cast<DisposalRecord*>(Tal_AllocMemClear(sizeof(DisposalRecord)));

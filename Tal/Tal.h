@@ -385,6 +385,9 @@ ULONG Tal_DoAsyncImageMethod(const void* image, A... words) {
 using Tal_AsyncHandler = void (*)(Tal_AsyncMessage* msg, void* user);
 void Tal__DrainAsyncPort(MsgPort* port, Tal_AsyncHandler handler, void* user);
 
+// Takes every queued message of a command off a port (released unperformed); returns how many.
+ULONG Tal__DropAsyncMessages(MsgPort* port, Tal_Word command);
+
 ULONG Tal_AsyncDisposeObject(ULONG handle);
 
 // ---------------------------------------------------------------------------------------------------

@@ -1157,9 +1157,13 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
         Delay(10);
         disposeObject(self, ULONG(args[0]));
         return 1;
-    case TAL_QuitRequest:
-        if (!Tal_MessageBoxA("Velura", Tal_GetCatalogueText(24), 2)) return 0;
+    case TAL_QuitRequest: {
+        const bool quit = Tal_MessageBoxA("Velura", Tal_GetCatalogueText(24), 2);
+        // Close requests made while the question was open are answered by it.
+        Tal__DropAsyncMessages(portOf(self), TAL_QuitRequest);
+        if (!quit) return 0;
         return base ? Tal_DoMethod(base->app_object, TAL_Stop) : 0;
+    }
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }

@@ -1,5 +1,5 @@
 // The program's menu bar (resource 101): the File, Image and Mode menus and the three image buttons.
-#include "host/controls.h"
+#include "app/MenuResource.h"
 
 #include <iterator>
 

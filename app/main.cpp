@@ -3,6 +3,8 @@
 // drives the program meanwhile from other threads.
 #include "ui/ui.h"
 #include "Tal/Tal.h"
+#include "app/MenuFunc.h"
+#include "app/MenuResource.h"
 #include "app/script.h"
 #include "app/startup.h"
 #include "host/display.h"
@@ -277,12 +279,14 @@ int runVelura(const std::string& image) {
     }
     if (!image.empty()) app_OpenPath(image.c_str());
 
+    app_InstallCommands(&tree);
     Tal_AddCallBackNotify(tree.window, TAL_WindowActivated, TAL_AnyValue, windowActivated, 0);
     mainWindowObject = tree.window;
     appObject = tree.app;
     if (!stopRequested) Tal_DoMethod(tree.app, TAL_Start); // until the quit request
     appObject = 0;
     mainWindowObject = 0;
+    host_SetMainWindowObject(0);
 
     const bool finished = app_FinishImageWork(kImageWorkLimitMs);
     shutDownLimit.start();
@@ -408,6 +412,7 @@ int main(int argc, char** argv) {
     if (!Tal_Init()) return 1;
     Tal_GetGlobalData()->tooltips = 0;
     host_InitWindowSystem(o.display.width, o.display.height);
+    host_SetScreenMenuBar(velura_MenuBarResource());
     host_SetCopyDataHandler(pathArrived);
     host_SetQuitHandler(closeMainWindow); // the display's window closed
     std::atomic<bool> ending{false};

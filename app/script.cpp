@@ -384,6 +384,9 @@ bool app_RunScript(const char* fileName, const std::vector<ScriptCommand>& comma
             for (char ch : c.text) host_InjectChar(UBYTE(ch));
             break;
         case ScriptOp::Menu: {
+            // As from the menu bar: a greyed command cannot be chosen.
+            if (host_IsScreenCommandShown(c.number) && !host_IsScreenCommandEnabled(c.number))
+                return fail(c, "menu " + std::to_string(c.number) + ": the command is greyed");
             Screen* screen = LockPubScreen();
             const bool posted = screen && screen->HostWindow &&
                                 host_PostMessage(screen->HostWindow, HM_COMMAND, Tal_Word(c.number), 0);

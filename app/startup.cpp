@@ -39,8 +39,6 @@ constexpr ApplicationClass applicationClasses[] = {
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 
-constexpr Tal_Word kNewImage = 2, kOpen = 51, kBrowse = 139, kQuit = 69;
-
 // What the engine's start has done so far, so that a failure (or the end) undoes exactly that.
 struct EngineState {
     std::mutex lock;
@@ -178,14 +176,14 @@ ULONG app_OpenSplash() {
 Tal_Word EventFunc(Tal_Word userData, ULONG, ULONG, const Tal_Word*) {
     const ULONG image = globalImageHandle();
     switch (userData) {
-    case kNewImage:
+    case APP_NEW_IMAGE:
         KPrintF("start window: the new-image requester is not part of the program yet\n");
         return 0;
-    case kOpen:
+    case APP_OPEN:
         return Tal_DoAsyncMethod(image, TAL_OpenImageFile, 0);
-    case kBrowse:
+    case APP_BROWSE:
         return Tal_DoAsyncMethod(image, TAL_BrowseImages, 0);
-    case kQuit:
+    case APP_QUIT:
         return Tal_DoAsyncMethod(image, TAL_QuitRequest, 0);
     default:
         return 0;
@@ -227,10 +225,10 @@ bool app_BuildMainTree(app_MainTree* t) {
         return false;
     }
     // The buttons' notifications run in the start window's thread; the work goes to the image thread.
-    Tal_AddCallBackNotify(t->buttons[0], TAL_ButtonClicked, TAL_AnyValue, EventFunc, kNewImage);
-    Tal_AddCallBackNotify(t->buttons[1], TAL_Released, TAL_AnyValue, EventFunc, kOpen);
-    Tal_AddCallBackNotify(t->buttons[2], TAL_Released, TAL_AnyValue, EventFunc, kBrowse);
-    Tal_AddCallBackNotify(t->window, TAL_CloseWindow, TAL_AnyValue, EventFunc, kQuit);
+    Tal_AddCallBackNotify(t->buttons[0], TAL_ButtonClicked, TAL_AnyValue, EventFunc, APP_NEW_IMAGE);
+    Tal_AddCallBackNotify(t->buttons[1], TAL_Released, TAL_AnyValue, EventFunc, APP_OPEN);
+    Tal_AddCallBackNotify(t->buttons[2], TAL_Released, TAL_AnyValue, EventFunc, APP_BROWSE);
+    Tal_AddCallBackNotify(t->window, TAL_CloseWindow, TAL_AnyValue, EventFunc, APP_QUIT);
 
     base->app_object = t->app;
     base->screen_object = t->screen;

@@ -49,6 +49,7 @@ bool app_FinishImageWork(ULONG milliseconds);
 // Quitting: the preferences take the current settings and store themselves.
 void app_StorePreferences();
 
-// The callback behind the start buttons and the close event, by its user data: 2 the new-image requester,
-// 51 open a file, 139 browse for images, 69 the quit question.
+// The callback behind the start buttons and the close event, by its user data: the new-image requester,
+// open a file, browse for images, the quit question.
+constexpr Tal_Word APP_NEW_IMAGE = 2, APP_OPEN = 51, APP_BROWSE = 139, APP_QUIT = 69;
 Tal_Word EventFunc(Tal_Word userData, ULONG source, ULONG trigger, const Tal_Word* args);

@@ -95,6 +95,8 @@ bool host_FindShownMenuItem(const char* text, host_Rect* rect);
 // Tapping "?" posts HM_HELP to the target. Destroy it with host_DestroyWindow from the creating thread.
 host_Window* host_CreateTitleBar(const char* title, host_Window* helpTarget);
 void host_SetTitleBarText(host_Window* titleBar, const char* title);
+// Copies the title (cut to size - 1 bytes, always terminated when size > 0); false for no title bar.
+bool host_GetTitleBarText(host_Window* titleBar, char* buffer, ULONG size);
 
 // ---------------------------------------------------------------------------------------------------
 // The menu bar: a shell window across the bottom of the logical screen with drop-down buttons that open
@@ -127,8 +129,11 @@ host_Window* host_CreateMenuBar(const host_MenuBarResource* resource, host_Windo
 host_Menu* host_MenuBarMenu(host_Window* bar, ULONG buttonCommand);
 // Where a button is on the logical screen; false for an unknown command.
 bool host_GetMenuBarButtonRect(host_Window* bar, ULONG buttonCommand, host_Rect* rect);
-// A disabled button shows grey and does nothing. Unknown commands are ignored.
+// A disabled button shows grey and does nothing; a hidden one is not drawn and does nothing (the others
+// keep their places). Unknown commands are ignored.
 void host_EnableMenuBarButton(host_Window* bar, ULONG buttonCommand, bool enable);
+void host_ShowMenuBarButton(host_Window* bar, ULONG buttonCommand, bool show);
+bool host_IsMenuBarButtonShown(host_Window* bar, ULONG buttonCommand);
 bool host_IsMenuBarButtonEnabled(host_Window* bar, ULONG buttonCommand);
 // The state of a check button (it also toggles itself when tapped).
 void host_CheckMenuBarButton(host_Window* bar, ULONG buttonCommand, bool checked);
@@ -145,11 +150,6 @@ struct host_Picture {
     ULONG keyColour;  // program colour (0x00BBGGRR) of the transparent pixels
 };
 const host_Picture* host_MenuBarPicture(ULONG number);
-
-// The program's menu bar (resource 101, defined in app/): drop-down buttons 40001 File, 40012 Image and
-// 40025 Mode, image buttons 143 (fill the paint layer with the paint mode), 81 (clear the paint layer)
-// and the check button 155 (erase mode).
-const host_MenuBarResource* velura_MenuBarResource();
 
 // ---------------------------------------------------------------------------------------------------
 // The text-entry control ("EDIT"): a child control (HWS_CONTROL) inside a host window.

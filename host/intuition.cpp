@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 namespace {
@@ -22,6 +23,7 @@ constexpr ULONG kTickMilliseconds = 100;
 constexpr ULONG PM_TEXTENTRY = HM_USER + 1;
 constexpr ULONG PM_FULLSCREEN = HM_USER + 2;
 constexpr ULONG PM_POPUPMENU = HM_USER + 3;
+constexpr ULONG PM_MENUBAR = HM_USER + 4;
 
 std::atomic<host_TextEntryFocusLossHandler> focusLossHandler{nullptr};
 
@@ -161,6 +163,8 @@ void setPointerWindow(Window* w) {
 }
 
 // Makes a window the active one; the old one gets a deactivated and the new one an activated message.
+void updateTitleBar();
+
 void activate(Window* w) {
     Forbid();
     Window* old = ib()->ActiveWindow;
@@ -171,6 +175,7 @@ void activate(Window* w) {
     ib()->ActiveWindow = w;
     Permit();
     if (old == w) return;
+    updateTitleBar();
     if (old) postInput(old, IDCMP_INACTIVEWINDOW, 0);
     if (w) postInput(w, IDCMP_ACTIVEWINDOW, 0);
 }
@@ -347,7 +352,7 @@ Tal_Word windowProc(host_Window* hw, ULONG message, Tal_Word wParam, Tal_Word lP
         Forbid();
         bool pointer = ib()->PointerWindow == w;
         Permit();
-        if (pointer) postInput(w, IDCMP_INTUITICKS, 0);
+        if (pointer) postInput(w, IDCMP_INTUITICKS, 0, nullptr, true);
         return 0;
     }
     case HM_MOUSEMOVE:
@@ -401,6 +406,7 @@ void windowPump(Window* w) {
         if (!(w->Flags & WFLG_POPUP)) ib()->ActiveWindow = w;
     }
     Permit();
+    updateTitleBar();
     // Activation refuses busy windows: it comes once the window is fully open.
     clearBusy(w->Busy);
     if (hw && (w->Flags & WFLG_ACTIVATE)) {
@@ -421,13 +427,49 @@ void windowPump(Window* w) {
 // ---------------------------------------------------------------------------------------------------
 // The screen.
 
-Window* mainWindow = nullptr; // guarded by the forbid lock
+ULONG mainWindowObject = 0; // guarded by the forbid lock
+std::atomic<const host_MenuBarResource*> menuBarResource{nullptr};
 host_Window* titleBar = nullptr;
-host_Window* menuBar = nullptr;
+std::atomic<host_Window*> menuBar{nullptr};
 
 void createScreenBars(host_Window* screenWindow, const char* title) {
     titleBar = host_CreateTitleBar(title, screenWindow);
-    menuBar = host_CreateMenuBar(velura_MenuBarResource(), screenWindow);
+    if (const host_MenuBarResource* bar = menuBarResource) menuBar = host_CreateMenuBar(bar, screenWindow);
+}
+
+// The open window of the main window's object (under the forbid lock).
+Window* mainWindow() {
+    if (!mainWindowObject) return nullptr;
+    for (Window* w : ListNodes<Window>(&ib()->Windows))
+        if (w->ObjectHandle == mainWindowObject && !w->Busy) return w;
+    return nullptr;
+}
+
+// The title bar shows the active window's screen title, or the screen's own.
+void updateTitleBar() {
+    std::string text;
+    Forbid();
+    host_Window* bar = titleBar;
+    const Window* active = ib()->ActiveWindow;
+    if (active && active->ScreenTitle)
+        text = active->ScreenTitle;
+    else if (screen && screen->Title)
+        text = screen->Title;
+    Permit();
+    if (bar) host_SetTitleBarText(bar, text.c_str());
+}
+
+// Calls `item` for every menu of the screen's menu bar and `button` when the command is one of its buttons.
+template <typename Item, typename Button>
+void forScreenCommand(ULONG command, Item item, Button button) {
+    host_Window* bar = menuBar;
+    const host_MenuBarResource* resource = menuBarResource;
+    if (!bar || !resource) return;
+    for (ULONG i = 0; i < resource->count; i++) {
+        const host_MenuBarButtonResource& b = resource->buttons[i];
+        if (b.command == command) button(bar);
+        if (host_Menu* menu = b.kind == HMB_MENU ? host_MenuBarMenu(bar, b.command) : nullptr) item(menu);
+    }
 }
 
 // Full screen: the bars go and the screen window and the window cover the whole screen; off again, the
@@ -448,26 +490,23 @@ host_CopyDataHandler copyDataHandler = nullptr;
 
 // What the screen does with messages that are not input: closing, menu commands, data from another
 // instance of the program, help, and the pop-up menus it shows for windows.
-Tal_Word screenMessage(host_Window*, ULONG message, Tal_Word wParam, Tal_Word lParam) {
+Tal_Word screenMessage(host_Window* hw, ULONG message, Tal_Word wParam, Tal_Word lParam) {
     switch (message) {
     case HM_CLOSE: {
         Forbid();
-        Window* main = mainWindow;
+        Window* main = mainWindow();
+        if (main) postInput(main, IDCMP_CLOSEWINDOW, 0);
         Permit();
-        if (main)
-            postInput(main, IDCMP_CLOSEWINDOW, 0);
-        else if (host_QuitHandler quit = host_GetQuitHandler())
-            quit();
+        if (!main)
+            if (host_QuitHandler quit = host_GetQuitHandler()) quit();
         return 0;
     }
     case HM_COMMAND: {
         Forbid();
-        Window* main = mainWindow;
+        Window* main = mainWindow();
+        if (main) postInput(main, IDCMP_MENUCOMMAND, UWORD(wParam));
         Permit();
-        if (main)
-            postInput(main, IDCMP_MENUCOMMAND, UWORD(wParam));
-        else
-            KPrintF("menu command %ld: no main window\n", long(wParam));
+        if (!main) KPrintF("menu command %ld: no main window\n", long(wParam));
         return 0;
     }
     case HM_COPYDATA: {
@@ -478,6 +517,10 @@ Tal_Word screenMessage(host_Window*, ULONG message, Tal_Word wParam, Tal_Word lP
     }
     case HM_HELP:
         host_OpenHelp();
+        return 0;
+    case PM_MENUBAR: // a new menu bar (or none) for the screen
+        if (host_Window* old = menuBar.exchange(nullptr)) host_DestroyWindow(old);
+        if (const host_MenuBarResource* bar = menuBarResource) menuBar = host_CreateMenuBar(bar, hw);
         return 0;
     case PM_POPUPMENU:
         return host_TrackPopupMenu(reinterpret_cast<const host_Menu*>(wParam), host_PointX(lParam),
@@ -561,10 +604,59 @@ IntuitionBase* host_Intuition() {
     return ib();
 }
 
-void host_SetMainWindow(Window* w) {
+void host_SetMainWindowObject(ULONG objectHandle) {
     Forbid();
-    mainWindow = w;
+    mainWindowObject = objectHandle;
     Permit();
+}
+
+void host_SetScreenMenuBar(const host_MenuBarResource* resource) {
+    std::lock_guard guard(screenLock);
+    menuBarResource = resource;
+    if (screen && screen->HostWindow) host_SendMessage(screen->HostWindow, PM_MENUBAR, 0, 0);
+}
+
+bool host_IsScreenCommandShown(ULONG command) {
+    bool shown = false;
+    forScreenCommand(
+        command,
+        [&](host_Menu* menu) {
+            const ULONG flags = host_GetMenuItemFlags(menu, command);
+            shown = shown || (flags != HMF_NOTFOUND && !(flags & HMF_HIDDEN));
+        },
+        [&](host_Window* bar) { shown = shown || host_IsMenuBarButtonShown(bar, command); });
+    return shown;
+}
+
+bool host_IsScreenCommandEnabled(ULONG command) {
+    bool enabled = false;
+    forScreenCommand(
+        command,
+        [&](host_Menu* menu) {
+            const ULONG flags = host_GetMenuItemFlags(menu, command);
+            enabled = enabled || (flags != HMF_NOTFOUND && !(flags & HMF_GREYED));
+        },
+        [&](host_Window* bar) { enabled = enabled || host_IsMenuBarButtonEnabled(bar, command); });
+    return enabled;
+}
+
+bool host_GetScreenTitle(char* buffer, ULONG size) {
+    Forbid();
+    host_Window* bar = titleBar;
+    Permit();
+    return bar && host_GetTitleBarText(bar, buffer, size);
+}
+
+void host_ShowScreenCommand(ULONG command, bool show) {
+    forScreenCommand(
+        command, [&](host_Menu* menu) { host_ShowMenuItem(menu, command, show); },
+        [&](host_Window* bar) { host_ShowMenuBarButton(bar, command, show); });
+}
+
+void host_EnableScreenCommand(ULONG command, bool enable) {
+    forScreenCommand(
+        command, [&](host_Menu* menu) { host_EnableMenuItem(menu, command, enable); },
+        [&](host_Window* bar) { host_EnableMenuBarButton(bar, command, enable); });
 }
 
 void host_SetCopyDataHandler(host_CopyDataHandler handler) {
@@ -704,9 +796,11 @@ void CloseWindow(Window* w) {
     Forbid();
     Remove(&w->node);
     Permit();
+    updateTitleBar();
     DeleteMsgPort(w->UserPort);
     Tal_FreeMem(w->RPort);
     Tal_FreeMem(w->Title);
+    Tal_FreeMem(w->ScreenTitle);
     Tal_FreeMem(w);
 }
 
@@ -736,7 +830,24 @@ void WindowToFront(Window* w) {
 }
 
 void WindowToBack(Window*) {}
-void SetWindowTitles(Window*, const char*, const char*) {}
+
+void SetWindowTitles(Window* w, const char* title, const char* screenTitle) {
+    if (!w) return;
+    char* newTitle = title ? Tal_StrDup(title) : nullptr;
+    char* newScreenTitle = screenTitle ? Tal_StrDup(screenTitle) : nullptr;
+    Forbid();
+    char* oldTitle = nullptr;
+    if (newTitle) {
+        oldTitle = w->Title;
+        w->Title = newTitle;
+    }
+    char* oldScreenTitle = w->ScreenTitle;
+    w->ScreenTitle = newScreenTitle;
+    Permit();
+    Tal_FreeMem(oldTitle);
+    Tal_FreeMem(oldScreenTitle);
+    updateTitleBar();
+}
 
 Window* Tal_FindWindowUnderMouse(Window* w) {
     if (!w || !w->HostWindow) return nullptr;

@@ -86,6 +86,7 @@ struct Window {
     WORD MinWidth, MinHeight, MaxWidth, MaxHeight;
     ULONG Flags;
     char* Title;
+    char* ScreenTitle; // what the title bar shows while the window is active; none: the screen's title
     Screen* WScreen;
     RastPort* RPort;
     UBYTE BorderLeft, BorderTop, BorderRight, BorderBottom;
@@ -145,6 +146,8 @@ ULONG WindowLimits(Window* window, LONG minWidth, LONG minHeight, ULONG maxWidth
 void ActivateWindow(Window* window);
 void WindowToFront(Window* window);
 void WindowToBack(Window* window);
+// The window's title, and the title the screen's title bar shows while the window is active (none: the
+// screen's own). The bar follows at once.
 void SetWindowTitles(Window* window, const char* title, const char* screenTitle);
 Window* Tal_FindWindowUnderMouse(Window* window);
 void Tal_GrabMousePointer(Window* window);
@@ -154,8 +157,22 @@ void EndRefresh(Window* window, ULONG complete = 1);
 ULONG Tal_SetCursor(Window* window, ULONG shape);
 void ScrollWindowRaster(Window* window, LONG dx, LONG dy, LONG x0, LONG y0, LONG x1, LONG y1);
 
-// The window that hears the screen's close request and its menu commands (the program's main window).
-void host_SetMainWindow(Window* window);
+// The window that hears the screen's close request and its menu commands (the program's main window),
+// named by its object: whenever a window of that object is open. 0: none.
+void host_SetMainWindowObject(ULONG objectHandle);
+
+// The menu bar the screen shows at the bottom (kept by reference; none: no menu bar); an open screen
+// takes it at once.
+void host_SetScreenMenuBar(const struct host_MenuBarResource* resource);
+// A command of the screen's menu bar, wherever it is (a button of the bar, or items of its menus): shown
+// or hidden, enabled or greyed. Commands the bar does not have are ignored.
+void host_ShowScreenCommand(ULONG command, bool show);
+void host_EnableScreenCommand(ULONG command, bool enable);
+// Whether the bar shows the command somewhere, and whether it may be chosen there.
+bool host_IsScreenCommandShown(ULONG command);
+bool host_IsScreenCommandEnabled(ULONG command);
+// What the screen's title bar shows (cut to size - 1 bytes); false without a title bar.
+bool host_GetScreenTitle(char* buffer, ULONG size);
 
 // Data handed over by another instance of the program, as the screen receives it (identifier 0x0013003C:
 // a path to open). The handler runs in the screen's thread; the record is freed after it returns.

@@ -6,6 +6,7 @@
 // input and every key come to it, while the menu windows only paint.
 #include "host/controls.h"
 
+#include <cstdio>
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
@@ -623,6 +624,7 @@ struct BarButton {
     host_Rect rect{};
     bool enabled = true; // under menuLock
     bool checked = false;
+    bool shown = true; // under menuLock
 };
 
 struct MenuBar {
@@ -663,7 +665,7 @@ LONG barButtonAt(const MenuBar& bar, LONG x, LONG y) {
 
 bool buttonEnabled(const BarButton& b) {
     std::lock_guard guard(menuLock);
-    return b.enabled;
+    return b.enabled && b.shown;
 }
 
 bool isMenuButton(const MenuBar& bar, LONG button) {
@@ -735,12 +737,14 @@ void paintBar(host_Window* w, MenuBar& bar) {
     const LONG fh = fontHeight();
     for (size_t i = 0; i < bar.buttons.size(); i++) {
         const BarButton& b = bar.buttons[i];
-        bool enabled, checked;
+        bool enabled, checked, shown;
         {
             std::lock_guard guard(menuLock);
             enabled = b.enabled;
             checked = b.checked;
+            shown = b.shown;
         }
+        if (!shown) continue;
         const host_Rect& br = b.rect;
         if (b.kind == HMB_MENU) {
             const bool open = bar.session && !bar.session->done && bar.session->barButton == LONG(i);
@@ -1132,6 +1136,14 @@ host_Window* host_CreateTitleBar(const char* title, host_Window* helpTarget) {
     return w;
 }
 
+bool host_GetTitleBarText(host_Window* titleBar, char* buffer, ULONG size) {
+    std::lock_guard guard(menuLock);
+    auto it = titleBars.find(titleBar);
+    if (it == titleBars.end()) return false;
+    if (size) std::snprintf(buffer, size, "%s", it->second->title.c_str());
+    return true;
+}
+
 void host_SetTitleBarText(host_Window* titleBar, const char* title) {
     std::lock_guard guard(menuLock);
     auto it = titleBars.find(titleBar);
@@ -1209,6 +1221,22 @@ void host_EnableMenuBarButton(host_Window* barWindow, ULONG buttonCommand, bool 
     BarButton* b = bar ? buttonOf(bar, buttonCommand) : nullptr;
     if (!b || b->enabled == enable) return;
     b->enabled = enable;
+    host_Invalidate(barWindow);
+}
+
+bool host_IsMenuBarButtonShown(host_Window* barWindow, ULONG buttonCommand) {
+    std::lock_guard guard(menuLock);
+    MenuBar* bar = barOf(barWindow);
+    BarButton* b = bar ? buttonOf(bar, buttonCommand) : nullptr;
+    return b && b->shown;
+}
+
+void host_ShowMenuBarButton(host_Window* barWindow, ULONG buttonCommand, bool show) {
+    std::lock_guard guard(menuLock);
+    MenuBar* bar = barOf(barWindow);
+    BarButton* b = bar ? buttonOf(bar, buttonCommand) : nullptr;
+    if (!b || b->shown == show) return;
+    b->shown = show;
     host_Invalidate(barWindow);
 }
 

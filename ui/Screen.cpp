@@ -38,6 +38,7 @@ void openHost(ScreenInstance* s) {
 
 void closeHost(ScreenInstance* s) {
     if (!s->host) return;
+    Tal__ClearInspectionDrawInfo(&s->inspection);
     if (s->type == 2)
         while (!CloseScreen(s->host)) Delay(10);
     else

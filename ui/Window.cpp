@@ -144,6 +144,37 @@ void fillDrawInfo(WindowInstance* w, Screen* screen) {
     Permit();
 }
 
+// Where a window opens beside an anchor window: the anchor's x + width (or y + height), once it is open
+// (waiting a little for it); `otherwise` when it does not open.
+LONG anchorEdge(ULONG anchor, ULONG getPosition, ULONG getSize, LONG otherwise) {
+    for (int attempt = 0; attempt <= 5; attempt++) {
+        if (Tal_DoMethod(anchor, TAL_GetHostWindow))
+            return LONG(Tal_DoMethod(anchor, getPosition)) + LONG(Tal_DoMethod(anchor, getSize));
+        if (attempt < 5) Delay(10);
+    }
+    return otherwise;
+}
+
+// Our windows have no title bars of their own: while a window that belongs to another window (an image
+// window, a requester) is active, the screen's title bar shows its title. The main window and other
+// members of the screen leave the screen's title there.
+void applyTitle(WindowInstance* w) {
+    if (!w->host) return;
+    const bool child = Tal_SearchHierachyForClassId(handleOf(w), 0x00090000) != 0;
+    SetWindowTitles(w->host, w->title, child && w->title[0] ? w->title : nullptr);
+}
+
+// While a requester-style window of type 0x40 is open, the screen's menu-bar commands are hidden.
+void hideScreenCommands(bool hide) {
+    static std::mutex lock;
+    static int open = 0;
+    std::lock_guard guard(lock);
+    open += hide ? 1 : -1;
+    if (open != (hide ? 1 : 0)) return;
+    for (ULONG command : {40001u, 40012u, 40025u, 143u, 81u, 142u, 101u, 155u})
+        host_ShowScreenCommand(command, !hide);
+}
+
 void openHost(WindowInstance* w) {
     while (!Tal_ObtainSemaphore(w->lock, TAL_LOCK_RETRIES)) Delay(1);
     if (w->host) {
@@ -200,6 +231,9 @@ void openHost(WindowInstance* w) {
     }
     if (ULONG(x) != kCentred) x += w->xOffset;
     if (ULONG(y) != kCentred) y += w->yOffset;
+    // Anchor windows: this one opens right of (below) them.
+    if (w->xAnchor) x = anchorEdge(w->xAnchor, TAL_GetWindowX, TAL_GetWindowW, x);
+    if (w->yAnchor) y = anchorEdge(w->yAnchor, TAL_GetWindowY, TAL_GetWindowH, y);
     if (ULONG(x) == kCentred) x = (screen->Width - width) / 2;
     if (ULONG(y) == kCentred) y = (screen->Height - height) / 2;
     if (w->type == 10) y -= height;
@@ -231,6 +265,8 @@ void openHost(WindowInstance* w) {
             host_FullScreen(host, true);
             w->fullScreen = 1;
         }
+        applyTitle(w);
+        if (w->type & 0x40) hideScreenCommands(true);
     }
     Tal_ReleaseSemaphore(w->lock);
 }
@@ -255,6 +291,7 @@ void closeHost(WindowInstance* w) {
         InitRastPort(&detached);
         w->drawInfo.rastPort = &detached;
         CloseWindow(host);
+        if (w->type & 0x40) hideScreenCommands(false);
     }
     Tal_ReleaseSemaphore(w->lock);
 }
@@ -466,7 +503,9 @@ void handleCommand(Tal_AsyncMessage* msg, void* user) {
         closeHost(w);
         return;
     case TAL_SetWindowTitle:
-        if (ULONG screen = w->drawInfo.screenObject) Tal_DoMethod(screen, TAL_ScreenTitle);
+        while (!Tal_ObtainSemaphore(w->lock, TAL_LOCK_RETRIES)) Delay(1);
+        applyTitle(w);
+        Tal_ReleaseSemaphore(w->lock);
         return;
     case TAL_WindowToFront:
         if (w->host) WindowToFront(w->host);
@@ -477,6 +516,13 @@ void handleCommand(Tal_AsyncMessage* msg, void* user) {
     default:
         return;
     }
+}
+
+// The signals of the mask that came within a tick (20 ms), without waiting longer.
+ULONG waitBriefly(ULONG mask) {
+    if (ULONG got = SetSignal(0, mask) & mask) return got;
+    Delay(1);
+    return SetSignal(0, mask) & mask;
 }
 
 ULONG Tal__HandleWindow(Tal_Word userData) {
@@ -492,7 +538,8 @@ ULONG Tal__HandleWindow(Tal_Word userData) {
     while (port && !w->closeRequest) {
         ULONG mask = (1u << port->mp_SigBit) | SIGBREAKF_CTRL_C;
         if (w->host) mask |= 1u << w->host->UserPort->mp_SigBit;
-        ULONG got = Wait(mask);
+        // A draw that found the window locked is tried again soon, message or not.
+        ULONG got = w->drawInfo.pendingRedraws ? waitBriefly(mask) : Wait(mask);
         if (got & SIGBREAKF_CTRL_C) break;
         Tal__DrainAsyncPort(port, handleCommand, w);
         while (w->host) {
@@ -781,8 +828,13 @@ Tal_Word Tal_DoWindowClassMethod(void* instance, ULONG id, const Tal_Word* args)
             Tal_ReleaseSemaphore(w->lock);
         }
         return 1;
-    case TAL_GetHostWindow:
-        return reinterpret_cast<Tal_Word>(w->host);
+    case TAL_GetHostWindow: {
+        // The event thread opens and closes the host window under the lock.
+        if (!Tal_ObtainSemaphore(w->lock, TAL_LOCK_RETRIES)) return 0;
+        Window* host = w->host;
+        Tal_ReleaseSemaphore(w->lock);
+        return reinterpret_cast<Tal_Word>(host);
+    }
     case TAL_SetRequesterButtons:
         w->requesterButtons = ULONG(args[0]);
         return 1;
@@ -927,6 +979,10 @@ void Tal_UnlockDrawInfoForInspection(ULONG) {}
 
 void Tal__SetInspectionDrawInfo(Tal_DrawInfo* di) {
     inspection = di;
+}
+
+void Tal__ClearInspectionDrawInfo(Tal_DrawInfo* di) {
+    inspection.compare_exchange_strong(di, nullptr);
 }
 
 ULONG Tal_AddGlobalShortcutKeyA(ULONG key, ULONG qualifier, ULONG target, ULONG count,

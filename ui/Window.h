@@ -88,6 +88,8 @@ void Tal_UnlockDrawInfoForInspection(ULONG object);
 
 // The context measuring uses: the first started screen's.
 void Tal__SetInspectionDrawInfo(Tal_DrawInfo* di);
+// Forgets that context when it is the one in use (its screen goes).
+void Tal__ClearInspectionDrawInfo(Tal_DrawInfo* di);
 
 // A global shortcut: when no object uses a Ctrl+key event (or F1), the first shortcut with that key
 // sends its method (the first of the words) with the rest of the words to the target.

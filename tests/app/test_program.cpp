@@ -341,6 +341,52 @@ TEST(Program, HeadlessMessageBox) {
     EXPECT_EQ(prefs.rfind("VeluraPrefs\n{\n\tTal_SetInterpolatedDisplayMode,", 0), 0u) << prefs;
 }
 
+// The menu bar's commands reach the program: Quit asks the quit question, Preferences opens its window
+// (a requester, so the menu bar's commands are hidden while it is open). What the program cannot do yet
+// is greyed, and a script cannot choose it either.
+TEST(Program, MenuCommandsReachTheProgramAndWhatCannotBeDoneIsGreyed) {
+    const std::string dir = testDir("program-menus");
+    const std::string script = writeScript(dir, "menus.txt",
+                                           "wait\nscreenshot start.ppm\n"
+                                           "answer 0\nmenu 69\nwait\n"
+                                           "menu 67\nwait\nscreenshot prefs.ppm\nquit\n");
+    Outcome r = run({VELURA_BINARY, "--headless", "--script", script}, dir);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(count(r.err, kQuitQuestion), 2u) << r.err; // menu 69 (Cancel), then quit
+    // The menu bar (the bottom 26 rows): "File" in black at the start, nothing while Preferences is open.
+    auto blackInBar = [](const Ppm& shot) {
+        int n = 0;
+        for (int y = shot.height - 24; y < shot.height - 2; y++)
+            for (int x = 0; x < 60; x++) n += shot.at(x, y) == "0,0,0";
+        return n;
+    };
+    Ppm start, prefs;
+    ASSERT_TRUE(readPpm(dir + "/start.ppm", &start));
+    ASSERT_TRUE(readPpm(dir + "/prefs.ppm", &prefs));
+    EXPECT_GT(blackInBar(start), 10);
+    EXPECT_EQ(blackInBar(prefs), 0);
+    EXPECT_NE(start.pixels, prefs.pixels);
+
+    // "New..." needs the new-image requester, which is not part of the program yet: greyed.
+    const std::string greyed = writeScript(dir, "greyed.txt", "menu 60\nquit\n");
+    r = run({VELURA_BINARY, "--headless", "--script", greyed}, dir);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("menu 60: the command is greyed"), std::string::npos) << r.err;
+}
+
+// Close requests made while the quit question is open are answered by it: no second question follows.
+TEST(Program, ASecondCloseRequestDoesNotStackAnotherQuitQuestion) {
+    const std::string dir = testDir("program-quit-twice");
+    // Two quit commands, the first question answered Cancel (Escape): without stacking, the program runs
+    // on with no question open; "answer 0" and "quit" then ask twice more (Cancel, then OK): three in all.
+    const std::string script = writeScript(dir, "quit.txt",
+                                           "menu 69\nsleep 300\nmenu 69\nsleep 300\nkey Escape\nwait\n"
+                                           "answer 0\nquit\n");
+    Outcome r = run({VELURA_BINARY, "--headless", "--script", script}, dir);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(count(r.err, kQuitQuestion), 3u) << r.err;
+}
+
 // A setting in the preferences file is what the next start has; the first start took the redraw mode
 // from the device.
 TEST(Program, PreferencesComeBackAtTheNextStart) {

@@ -1,4 +1,6 @@
 #include "host/controls.h"
+
+#include "app/MenuResource.h"
 #include "host/graphics.h"
 #include "host/wm.h"
 

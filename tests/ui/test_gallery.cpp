@@ -273,9 +273,10 @@ TEST_F(Gallery, ValueGadgets) {
     EXPECT_GT(value(scroller, TAL_GetScrollerValue), 0);
     EXPECT_FALSE(heard.values(TAL_SetScrollerValue).empty());
 
-    // The knob points where it is pressed: straight below its centre is 180 degrees.
+    // The knob points where it is pressed: straight below its centre (one pixel past the middle of its
+    // square) is 180 degrees.
     const Tal_Box& k = boxOf(knob);
-    run(tap(knob, k.width / 2, k.height / 2 + 20));
+    run(tap(knob, k.width / 2 + 1, k.height / 2 + 1 + 20));
     EXPECT_EQ(value(knob, TAL_GetValue), 180);
 
     // The angle's right step button.

@@ -1,10 +1,14 @@
 #include "ui/Group.h"
-#include "ui/Window.h"
+#include "ui/ui.h"
+#include "host/controls.h"
 #include "host/display.h"
 #include "support/Recorder.h"
 #include "support/TalTest.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
+#include <string>
 #include <thread>
 
 namespace {
@@ -128,6 +132,171 @@ TEST_F(WindowClass, InputReachesTheContent) {
     size_t handled = 0;
     for (auto& c : recorder::calls(leaf)) handled += c.id == TAL_HandleIDCMP;
     EXPECT_GE(handled, 3u);
+}
+
+// A window with an x or y anchor opens right of (below) the anchor window.
+TEST_F(WindowClass, AnchorsPlaceItBesideAnotherWindow) {
+    ULONG anchor = window(10, 20, 100, 50);
+    Tal_DoMethod(anchor, TAL_Start);
+    settle();
+    ULONG beside = window(0, 0, 50, 40);
+    Tal_DoMethod(beside, TAL_SetWindowXAnchor, anchor);
+    Tal_DoMethod(beside, TAL_SetWindowYAnchor, anchor);
+    Tal_DoMethod(beside, TAL_Start);
+    settle();
+    ASSERT_NE(host(beside), nullptr);
+    EXPECT_EQ(host(beside)->LeftEdge, 10 + 100);
+    EXPECT_EQ(host(beside)->TopEdge, 20 + 50);
+}
+
+std::string screenTitle() {
+    char text[300] = "";
+    host_GetScreenTitle(text, sizeof text);
+    return text;
+}
+
+// Our windows have no title bars: the screen's title bar shows the title of an active window that
+// belongs to another window, and a new title at once; the start window leaves the screen's title there.
+TEST_F(WindowClass, TheTitleBarShowsTheActiveChildWindowsTitle) {
+    ULONG main = window(0, 0, 240, 268);
+    Tal_DoMethod(main, TAL_SetWindowTitle, "HToolBoxObj");
+    Tal_DoMethod(main, TAL_Start);
+    settle();
+    EXPECT_EQ(screenTitle(), "Velura");
+    ULONG child = Tal_CreateObject("Window", TAL_SetWindowTitle, "Scale", TAL_SetWindowType, 64,
+                                   TAL_SetWindowW, 150, TAL_SetWindowH, 80);
+    Tal_DoMethod(child, TAL_AddTail, Tal_CreateObject("TLeaf"));
+    Tal_DoMethod(main, TAL_AddTail, child);
+    Tal_DoMethod(child, TAL_Start);
+    settle();
+    EXPECT_EQ(screenTitle(), "Scale");
+    Tal_DoMethod(child, TAL_SetWindowTitle, "Scale to 50%");
+    settle();
+    EXPECT_EQ(screenTitle(), "Scale to 50%");
+    Tal_DoMethod(child, TAL_CloseWindow);
+    settle();
+    EXPECT_EQ(screenTitle(), "Velura");
+}
+
+// While a requester-style window (type 0x40) is open, the eight commands of the screen's menu bar are
+// hidden; the others stay.
+TEST_F(WindowClass, ARequesterHidesTheMenuBarCommandsWhileOpen) {
+    static const host_MenuItemResource file[] = {{69, "Quit"}, {142, "Live Redo"}, {101, "Fix"}};
+    static const host_MenuBarButtonResource buttons[] = {{40001, HMB_MENU, "File", file, 3},
+                                                         {143, HMB_IMAGE, "Fill", nullptr, 0, 1}};
+    static const host_MenuBarResource bar{buttons, 2};
+    host_SetScreenMenuBar(&bar);
+    const ULONG hidden[] = {40001, 143, 142, 101};
+    for (ULONG c : hidden) EXPECT_TRUE(host_IsScreenCommandShown(c)) << c;
+    ULONG requester = window(0, 0, 150, 80);
+    Tal_DoMethod(requester, TAL_SetWindowType, 64);
+    Tal_DoMethod(requester, TAL_Start);
+    settle();
+    for (ULONG c : hidden) EXPECT_FALSE(host_IsScreenCommandShown(c)) << c;
+    EXPECT_TRUE(host_IsScreenCommandShown(69));
+    Tal_DoMethod(requester, TAL_CloseWindow);
+    settle();
+    for (ULONG c : hidden) EXPECT_TRUE(host_IsScreenCommandShown(c)) << c;
+    host_SetScreenMenuBar(nullptr);
+}
+
+// The window that holds an object with a tooltip, under the pointer for half a second, shows the tooltip
+// 20 pixels below the pointer; the object is the one under the pointer, not the one at the corner.
+TEST_F(WindowClass, ATooltipComesForTheObjectUnderThePointer) {
+    ULONG win = Tal_CreateObject("Window", TAL_SetWindowX, 20, TAL_SetWindowY, 20, TAL_SetWindowW, 100,
+                                 TAL_SetWindowH, 60);
+    windows.push_back(win);
+    ULONG row = Tal_CreateObject("Group", TAL_SetGroupOrientation, TAL_HORIZONTAL);
+    ULONG left = Tal_CreateObject("Text", TAL_SetLabel, "left"),
+          right = Tal_CreateObject("Text", TAL_SetLabel, "right");
+    Tal_DoMethod(left, TAL_SetToolTip, "Left");
+    Tal_DoMethod(right, TAL_SetToolTip, "Right");
+    Tal_DoMethod(row, TAL_AddTail, left);
+    Tal_DoMethod(row, TAL_AddTail, right);
+    Tal_DoMethod(win, TAL_AddTail, row);
+    Tal_GetGlobalData()->tooltips = 1;
+    Tal_DoMethod(win, TAL_Start);
+    settle();
+    const Tal_Box* box = Tal__GetRootInstance(right)->header.box;
+    const LONG x = 20 + host(win)->BorderLeft + box->x + box->width / 2,
+               y = 20 + host(win)->BorderTop + box->y + box->height / 2;
+    host_InjectMouseMove(x, y + kTop);
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    settle();
+    Tal_GetGlobalData()->tooltips = 0;
+    // The tooltip: another window, at the pointer and 20 pixels below it, saying "Right".
+    Window* tip = nullptr;
+    Forbid();
+    for (Window* w : ListNodes<Window>(&host_Intuition()->Windows))
+        if (w != host(win)) tip = w;
+    const LONG tipX = tip ? tip->LeftEdge : -1, tipY = tip ? tip->TopEdge : -1;
+    const ULONG tipObject = tip ? tip->ObjectHandle : 0;
+    Permit();
+    ASSERT_NE(tipObject, 0u);
+    EXPECT_EQ(tipX, x);
+    EXPECT_EQ(tipY, y + 20);
+    bool saysRight = false;
+    std::vector<ULONG> pending = {tipObject};
+    while (!pending.empty() && !saysRight) {
+        ULONG o = pending.back();
+        pending.pop_back();
+        const auto* label = reinterpret_cast<const char*>(Tal_DoMethod(o, TAL_GetLabel));
+        saysRight = label && std::strcmp(label, "Right") == 0;
+        for (ULONG m = ULONG(Tal_DoMethod(o, TAL_GetFirstGroupObject)); m;
+             m = ULONG(Tal_DoMethod(o, TAL_GetNextGroupObject, m)))
+            pending.push_back(m);
+    }
+    EXPECT_TRUE(saysRight);
+}
+
+// A draw that found the window locked by another thread is done once the lock is free, though no
+// message comes to wake the window's thread.
+TEST_F(WindowClass, ADrawThatFoundTheWindowLockedIsDoneOnceItIsFree) {
+    ULONG win = Tal_CreateObject("Window", TAL_SetWindowX, 0, TAL_SetWindowY, 0, TAL_SetWindowW, 120,
+                                 TAL_SetWindowH, 40);
+    windows.push_back(win);
+    ULONG text = Tal_CreateObject("Text", TAL_SetLabel, "Hello");
+    Tal_DoMethod(win, TAL_AddTail, text);
+    Tal_DoMethod(win, TAL_Start);
+    settle();
+    auto pixels = [&] {
+        std::vector<ULONG> out;
+        RastPort* rp = host(win)->RPort;
+        for (LONG y = 0; y < 40; y++)
+            for (LONG x = 0; x < 120; x++) out.push_back(ReadRGBPixel(rp, x, y));
+        return out;
+    };
+    const auto hello = pixels();
+    Tal_Semaphore* lock = Tal__GetRootInstance(text)->header.drawInfo->windowLock;
+    ASSERT_TRUE(Tal_ObtainSemaphore(lock, TAL_MUST_LOCK));
+    Tal_DoMethod(text, TAL_SetLabel, "Jello, world");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(pixels(), hello); // it could not draw
+    Tal_ReleaseSemaphore(lock);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (pixels() == hello && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_NE(pixels(), hello);
+}
+
+// Another thread asking for the host window while the window opens and closes reads it under the
+// window's lock (the thread sanitizer watches).
+TEST_F(WindowClass, ItsHostWindowIsReadUnderItsLock) {
+    ULONG win = window(10, 10, 80, 60);
+    Tal_DoMethod(win, TAL_Start);
+    std::atomic<bool> done{false};
+    std::thread poll([&] {
+        while (!done) Tal_DoMethod(win, TAL_GetHostWindow);
+    });
+    for (int i = 0; i < 5; i++) {
+        Tal_DoMethod(win, TAL_CloseWindow);
+        Tal_DoMethod(win, TAL_OpenWindow);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the window's thread opens and closes
+    done = true;
+    poll.join();
+    settle();
+    EXPECT_NE(host(win), nullptr);
 }
 
 } // namespace

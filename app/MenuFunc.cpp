@@ -1,0 +1,78 @@
+// The commands of the menu bar and what the program offers of them.
+#include "app/MenuFunc.h"
+
+#include "app/MenuResource.h"
+#include "host/intuition.h"
+#include "ui/ui.h"
+
+#include <iterator>
+
+namespace {
+
+// The commands the program carries out, each with the class its work needs (none: always there). A
+// command that is not here, or whose class does not exist, is not offered.
+struct Command {
+    ULONG number;
+    const char* needs;
+    Tal_Word (*run)();
+};
+constexpr Command kCommands[] = {
+    {60, "NewImageReq", [] { return EventFunc(APP_NEW_IMAGE, 0, 0, nullptr); }},
+    {51, "FileRequester", [] { return EventFunc(APP_OPEN, 0, 0, nullptr); }},
+    {139, "FileRequester", [] { return EventFunc(APP_BROWSE, 0, 0, nullptr); }},
+    {67, nullptr, [] { return Tal_DoMethod(app_PreferencesObject(), TAL_OpenWindow); }},
+    {69, nullptr, [] { return EventFunc(APP_QUIT, 0, 0, nullptr); }},
+};
+
+const Command* commandOf(ULONG number) {
+    for (const Command& c : kCommands)
+        if (c.number == number) return &c;
+    return nullptr;
+}
+
+bool offered(ULONG number) {
+    const Command* c = commandOf(number);
+    return c && (!c->needs || Tal_FindClassFromName(c->needs));
+}
+
+void forEachItem(const host_MenuItemResource* items, ULONG count, auto&& f) {
+    for (ULONG i = 0; i < count; i++) {
+        if (items[i].subItems) forEachItem(items[i].subItems, items[i].subCount, f);
+        if (items[i].command && !(items[i].flags & HMF_SEPARATOR)) f(items[i].command);
+    }
+}
+
+void updateCommands(const app_MainTree* tree) {
+    const host_MenuBarResource* bar = velura_MenuBarResource();
+    for (ULONG i = 0; i < bar->count; i++) {
+        const host_MenuBarButtonResource& b = bar->buttons[i];
+        bool any = false;
+        forEachItem(b.items, b.count, [&](ULONG command) {
+            const bool on = offered(command);
+            host_EnableScreenCommand(command, on);
+            any = any || on;
+        });
+        // A drop-down button with nothing to offer, and an image button that cannot act, are greyed.
+        host_EnableScreenCommand(b.command, b.kind == HMB_MENU ? any : offered(b.command));
+    }
+    const ULONG commands[] = {60, 51, 139}; // the start window's buttons: new, open, browse
+    for (size_t i = 0; i < std::size(commands); i++)
+        Tal_DoMethod(tree->buttons[i], offered(commands[i]) ? TAL_EnableObject : TAL_DisableObject);
+}
+
+} // namespace
+
+Tal_Word MenuFunc(Tal_Word, ULONG, ULONG, const Tal_Word* args) {
+    const ULONG number = args ? ULONG(args[0]) : 0;
+    if (!offered(number)) {
+        KPrintF("command %ld is not offered now\n", long(number));
+        return 0;
+    }
+    return commandOf(number)->run();
+}
+
+void app_InstallCommands(const app_MainTree* tree) {
+    Tal_AddCallBackNotify(tree->screen, TAL_ScreenMenuCommand, TAL_AnyValue, MenuFunc, 0);
+    host_SetMainWindowObject(tree->window);
+    updateCommands(tree);
+}
