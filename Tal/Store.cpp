@@ -9,6 +9,8 @@
 #include "host/dos.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
 #include <string>
@@ -221,12 +223,41 @@ std::vector<char> conversions(const char* format) {
     return out;
 }
 
-Tal_Word convert(char kind, char* token) {
+// A number is blanks, an optional sign, the digits of its base ("%ld": 0x hexadecimal, a leading 0
+// octal, else decimal; "%lx": hexadecimal) and blanks, and fits 32 bits, signed or unsigned. Anything
+// else is no value of the attribute: false, and the line is not applied.
+bool convertNumber(char kind, const char* token, Tal_Word* value) {
+    if (!token) return false;
+    while (*token == ' ') token++;
+    const bool negative = *token == '-';
+    if (*token == '-' || *token == '+') token++;
+    if (!std::isxdigit(UBYTE(*token))) return false; // no second sign, no blank before the digits
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long magnitude = std::strtoull(token, &end, kind == 'x' ? 16 : 0);
+    if (errno || end == token) return false;
+    while (*end == ' ') end++;
+    if (*end || magnitude > (negative ? 0x80000000ull : 0xFFFFFFFFull)) return false;
+    const uint32_t bits = uint32_t(negative ? 0 - magnitude : magnitude);
+    *value = kind == 'x' ? Tal_Word(bits) : Tal_Word(intptr_t(int32_t(bits)));
+    return true;
+}
+
+bool convert(char kind, char* token, Tal_Word* value) {
     static char empty[] = "";
-    if (kind == 's') return reinterpret_cast<Tal_Word>(token ? unquote(token) : empty);
-    if (!token) return 0;
-    if (kind == 'x') return Tal_Word(uint32_t(std::strtoull(token, nullptr, 16)));
-    return Tal_Word(intptr_t(int32_t(uint32_t(std::strtoll(token, nullptr, 0)))));
+    if (kind != 's') return convertNumber(kind, token, value);
+    *value = reinterpret_cast<Tal_Word>(token ? unquote(token) : empty);
+    return true;
+}
+
+// How deep the objects of the text would nest: each "{" token opens, each "}" token closes.
+size_t nesting(const std::vector<char*>& tokens) {
+    size_t depth = 0, deepest = 0;
+    for (const char* token : tokens) {
+        if (token[0] == '{') deepest = std::max(deepest, ++depth);
+        if (token[0] == '}' && depth > 0) depth--;
+    }
+    return deepest;
 }
 
 } // namespace
@@ -340,11 +371,18 @@ ULONG Tal_CreateObjectsFromString(char* text) {
     if (!text) return 0;
     prepare(text);
     std::vector<char*> tokens = tokenise(text);
+    // Deeper nesting is no text of ours but a damaged (or hostile) one: refused before anything is made.
+    if (nesting(tokens) > TAL_MAX_STORED_NESTING) {
+        KPrintF("Tal_CreateObjectsFromString: objects nested deeper than %zu: refused\n",
+                TAL_MAX_STORED_NESTING);
+        return 0;
+    }
     const size_t n = tokens.size();
     auto token = [&](size_t i) { return i < n ? tokens[i] : nullptr; };
     std::vector<ULONG> open;
     std::vector<ULONG> parentless; // objects only the result may be among; the rest nobody could reach
     ULONG current = 0, result = 0;
+    bool refused = false;
     auto added = [&](ULONG object) {
         if (!current && object) parentless.push_back(object);
         return object;
@@ -359,6 +397,11 @@ ULONG Tal_CreateObjectsFromString(char* text) {
             continue;
         }
         if (token(i + 1) && token(i + 1)[0] == '{') {
+            // Arguments that look like braces can make the count above miss an open: still never deeper.
+            if (open.size() >= TAL_MAX_STORED_NESTING) {
+                refused = true;
+                break;
+            }
             ULONG object;
             if (std::strcmp(tok, "HGroup") == 0)
                 object = Tal_AddObject(current, "Group", kGroupOrientation, 2);
@@ -403,15 +446,16 @@ ULONG Tal_CreateObjectsFromString(char* text) {
         if (!entry) continue;
         Tal_Word args[kMaxArguments + 1] = {};
         std::vector<char> kinds = conversions(entry->argFormat);
+        bool valid = true;
         for (size_t a = 0; a < kinds.size() && a < kMaxArguments; a++)
-            args[a] = convert(kinds[a], token(i++));
+            valid = convert(kinds[a], token(i++), &args[a]) && valid;
         i++; // the empty token after the trailing comma
-        Tal_DoMethodA(current, entry->id, args);
+        if (valid) Tal_DoMethodA(current, entry->id, args);
     }
     // A second root, or members of an object that could not be created, would be lost: they go.
     for (ULONG object : parentless)
-        if (object != result) Tal_DisposeObject(object);
-    return result;
+        if (object != result || refused) Tal_DisposeObject(object);
+    return refused ? 0 : result;
 }
 
 ULONG Tal_CopyObjectToObject(ULONG destination, ULONG source) {

@@ -409,6 +409,9 @@ char* Tal_StoreObjectToBuffer(ULONG handle, ULONG* size, ULONG flags);
 void Tal_FreeStoredObjectBuffer(char* text);
 ULONG Tal_RestoreObjectFromDisk(const char* fileName);
 // Parses (and rewrites) the text; restored text attributes point into it, so it must live as long as
-// the objects. Returns the first object created.
+// the objects. Returns the first object created. A text that nests objects deeper than
+// TAL_MAX_STORED_NESTING is damaged: 0, and nothing is made. A method line whose number is no number of
+// its format (or does not fit 32 bits) is not applied, so the attribute keeps its value.
+constexpr size_t TAL_MAX_STORED_NESTING = 256;
 ULONG Tal_CreateObjectsFromString(char* text);
 ULONG Tal_CopyObjectToObject(ULONG destination, ULONG source);

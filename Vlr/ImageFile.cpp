@@ -28,16 +28,17 @@ std::atomic<LONG> createBackups{0};
 
 constexpr ULONG kFileErrorTitle = 38;
 constexpr const char* kOutOfMemoryText = "Sorry, out of memory.";
-constexpr LONG kMaxImageSide = 32767;
 
 ULONG handleOf(const Tal_Image* image) {
     return image ? image->header.handle : 0;
 }
 
-// Where a failure goes: the tags the caller gave (error number and text), and a message box unless quiet.
+// Where a failure goes: the tags the caller gave (error number and text), and a message box unless quiet,
+// naming the file when there is one.
 struct Outcome {
     const TagItem* tags;
     bool quiet;
+    const char* file = nullptr;
 
     void set(ULONG error, const char* text) const {
         if (auto* out = reinterpret_cast<ULONG*>(GetTagData(TALIO_TAG_Error, 0, tags))) *out = error;
@@ -53,7 +54,10 @@ struct Outcome {
     // A failure of this part: said here.
     ULONG own(ULONG error, const char* title, const char* text) const {
         set(error, text);
-        if (!quiet) Tal_MessageBoxA(title, text, 1);
+        if (!quiet && file)
+            TALIO_FileErrorRequest(title, file, text);
+        else if (!quiet)
+            Tal_MessageBoxA(title, text, 1);
         return 0;
     }
     // An error number of the library's table that this part found itself.
@@ -101,8 +105,7 @@ struct RgbPlanes {
     ~RgbPlanes() { TALIO_FreeBuffer(converted); }
     bool usable() const {
         return buffer && buffer->red_plane && buffer->green_plane && buffer->blue_plane &&
-               buffer->width >= 1 && buffer->height >= 1 && buffer->width <= ULONG(kMaxImageSide) &&
-               buffer->height <= ULONG(kMaxImageSide);
+               buffer->width >= 1 && buffer->height >= 1 && !TALIO_TooLarge(buffer->width, buffer->height);
     }
 };
 
@@ -277,6 +280,7 @@ ULONG adoptBuffer(Tal_Image* image, TALIO_ImageBuffer* loaded, ULONG flags, cons
     if (strnlen(fileName, TAL_PATH_SIZE) >= TAL_PATH_SIZE) return outcome.pathTooLong();
     if (strnlen(formatName, TAL_NAME_FIELD) >= TAL_NAME_FIELD) return outcome.own(TALIO_ERR_UNKNOWN, false);
     const ULONG allocFlags = (flags & TAL_LOAD_ONLY) ? TAL_ALLOC_NO_THREAD : 0;
+    if (TALIO_TooLarge(loaded->width, loaded->height)) return outcome.own(TALIO_ERR_TOO_LARGE, false);
     if (!adoptPlanes(image, loaded, allocFlags)) return outcome.outOfMemory();
     copyField(image->file_path, sizeof image->file_path, fileName);
     copyField(image->file_type, sizeof image->file_type, formatName);
@@ -471,7 +475,7 @@ ULONG Tal__BackupFileName(const char* path, char* destination, size_t size) {
 
 ULONG Tal___LoadImageA(Tal_Image* image, const char* path, Tal_Word, ULONG stream, ULONG flags,
                        const TagItem* tags) {
-    const Outcome outcome{tags, (flags & TAL_LOAD_QUIET) != 0};
+    const Outcome outcome{tags, (flags & TAL_LOAD_QUIET) != 0, path};
     if (!image || image->alloc_state.load() != 0) return outcome.own(TALIO_ERR_DAMAGED, false);
     LibraryUse library;
     if (!library.global) return outcome.outOfMemory();

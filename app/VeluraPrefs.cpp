@@ -7,8 +7,10 @@
 #include "Vlr/ImageFile.h"
 #include "Vlr/Vlr.h"
 #include "host/dos.h"
+#include "host/intuition.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -103,10 +105,12 @@ Tal_Word setPath(bool load, Tal_Word text) {
 Tal_Word store(PrefsInstance* p) {
     if (!Tal_StoreObjectToDisk(p->header.handle, TAL_PREFS_FILE, 0)) {
         // The old file stays; the user hears of it on the terminal only.
+        const int why = errno;
         char where[4096];
         if (!host_ResolvePath(TAL_PREFS_FILE, 1, where, sizeof where))
             std::snprintf(where, sizeof where, "%s", TAL_PREFS_FILE);
-        std::fprintf(stderr, "velura: the preferences could not be saved to %s\n", where);
+        std::fprintf(stderr, "velura: the preferences could not be saved to %s: %s\n", where,
+                     why ? host_FileErrorText(why) : "failed");
     }
     return 0;
 }
@@ -143,6 +147,21 @@ const Tal_MethodEntry prefsMethods[] = {
 #undef ENTRY
 
 } // namespace
+
+void Tal__KeepPrefsWindowOnScreen(ULONG prefs) {
+    Screen* screen = LockPubScreen();
+    if (!screen) return;
+    const LONG width = screen->Width, height = screen->Height;
+    UnlockPubScreen(nullptr, screen);
+    auto get = [&](ULONG id) { return LONG(int32_t(uint32_t(Tal_DoMethod(prefs, id)))); };
+    const LONG x = get(TAL_GetWindowX), y = get(TAL_GetWindowY), w = get(TAL_GetWindowW),
+               h = get(TAL_GetWindowH);
+    const bool onScreen = x >= 0 && y >= 0 && w > 0 && h > 0 && w <= width - x && h <= height - y;
+    if (onScreen) return;
+    KPrintF("VeluraPrefs: the window box %d,%d %dx%d is not on the screen: the default box is used\n", int(x),
+            int(y), int(w), int(h));
+    Tal_AlignRequestorPosition(prefs);
+}
 
 Tal_PrefsSettings* Tal_GetPrefsSettings() {
     return &settings;
@@ -292,7 +311,8 @@ Tal_Word Tal_DoVeluraPrefsClassMethod(void* instance, ULONG id, const Tal_Word* 
     case TAL_GetUseSameLoadSavePathPrefs:
         return Tal_Word(intptr_t(settings.sameLoadSavePath.load()));
     case TAL_SetMaxUndoRedoSize:
-        if (base) base->max_undo_size = ULONG(args[0]);
+        // A negative size is none: the default stands instead.
+        if (base) base->max_undo_size = LONG(args[0]) < 0 ? TAL_DEFAULT_UNDO_SIZE : ULONG(args[0]);
         showSettings(p);
         return base ? Tal_Word(intptr_t(int32_t(base->max_undo_size))) : 0;
     case TAL_GetMaxUndoRedoSize:

@@ -58,6 +58,13 @@ Tal_PrefsSettings* Tal_GetPrefsSettings();
 // Back to the state of a fresh start (the image engine does it when it starts).
 void Tal__ResetPrefsSettings();
 
+// The undo size of a fresh start, also taken for a negative one.
+constexpr ULONG TAL_DEFAULT_UNDO_SIZE = 1;
+
+// A preferences window whose stored box does not lie wholly on the screen (the file came from a larger
+// screen, or was edited) goes back to the default box.
+void Tal__KeepPrefsWindowOnScreen(ULONG prefs);
+
 // The device information text the automatic redraw mode looks at: VELURA_OEM_INFO, else "Linux"; at most
 // 256 characters.
 void Tal__GetDeviceInfo(char* buffer, size_t size);

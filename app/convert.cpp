@@ -83,6 +83,8 @@ int parseOptions(int argc, char** argv, Options* o) {
         if (i + 1 >= argc) return usageError(arg + " needs a value");
         const std::string value = argv[++i];
         long number = 0;
+        if ((arg == "-o" && !o->output.empty()) || (arg == "-d" && !o->directory.empty()))
+            return usageError(arg + " given twice");
         if (arg == "-o") {
             o->output = value;
         } else if (arg == "-d") {
@@ -128,22 +130,33 @@ std::string extensionOf(ULONG saver) {
     return ext ? ext : "";
 }
 
-// The saver whose word or extension is the output file's extension.
+// The saver whose word or extension is the output file's extension; JPEG for a name without one. A word
+// of the saver list matches even when its saver is not there (yet): the save then says so.
 std::string formatFromName(const std::string& name) {
     const char* file = FilePart(name.c_str());
     const char* dot = std::strrchr(file, '.');
-    if (!dot || dot == file) return "";
+    if (!dot || dot == file) return "JPEG";
     const std::string ext = dot + 1;
     TALIO_GlobalData* global = TALIO_GetGlobalData();
     if (!global) return "";
     for (Node* node : ListNodes<Node>(&global->savers)) {
         const std::string word = node->ln_Name;
         const ULONG saver = Tal_CreateObject((word + "TALIO").c_str());
-        const bool match = saver && (sameText(ext, word) || sameText(ext, extensionOf(saver)));
+        const bool match = sameText(ext, word) || (saver && sameText(ext, extensionOf(saver)));
         Tal_DisposeObject(saver);
         if (match) return word;
     }
     return "";
+}
+
+// Whether the library's loader or saver list names the format word.
+bool knownFormat(const std::string& word) {
+    TALIO_GlobalData* global = TALIO_GetGlobalData();
+    if (!global) return false;
+    for (List* list : {&global->savers, &global->loaders})
+        for (Node* node : ListNodes<Node>(list))
+            if (node->ln_Name && word == node->ln_Name) return true;
+    return false;
 }
 
 void reportFailure(const std::string& file, ULONG error, const char* text) {
@@ -183,7 +196,9 @@ int convert(const Options& o) {
     if (word.empty()) return usageError("cannot tell the format from " + o.output + "; give --format");
     const ULONG saver = Tal_CreateObject((word + "TALIO").c_str());
     if (!saver) {
-        reportFailure(word, TALIO_ERR_UNKNOWN, TALIO_ErrorText(TALIO_ERR_UNKNOWN));
+        // A format the library knows whose saver is not part of the program yet, or no format at all.
+        const ULONG error = knownFormat(word) ? TALIO_ERR_CANNOT_SAVE : TALIO_ERR_UNKNOWN;
+        reportFailure(word, error, TALIO_ErrorText(error));
         return 2;
     }
     if (o.quality) {
@@ -195,6 +210,16 @@ int convert(const Options& o) {
         Tal_DoMethod(saver, JPEGTALIO_SetQuality, o.quality);
     }
     Tal_DisposeObject(saver);
+    if (!o.directory.empty()) {
+        Tal_FileInfo info;
+        const std::string folder = absolutePath(o.directory);
+        const bool found = Tal_GetFileInfo(folder.c_str(), &info) == 0;
+        if (!found || !(info.flags & TAL_FILEINFO_DIRECTORY)) {
+            std::fprintf(stderr, "velura-convert: %s: %s\n", o.directory.c_str(),
+                         found ? "this is not a folder" : "the folder does not exist");
+            return 1;
+        }
+    }
     std::set<std::string> written;
     int status = 0;
     for (const std::string& input : o.inputs) {

@@ -8,6 +8,7 @@
 #include "app/script.h"
 #include "app/startup.h"
 #include "host/display.h"
+#include "host/dos.h"
 #include "host/instance.h"
 #include "host/intuition.h"
 #include "host/msgbox.h"
@@ -168,6 +169,24 @@ std::atomic<bool> listening{false};
     _exit(code);
 }
 
+// A stop that comes while the program starts: the start-up is given a moment to end by itself (a message
+// box it shows meanwhile is dismissed); a start-up that does not (it waits on something that never comes)
+// ends with the process.
+std::atomic<bool> startUpOver{false}; // the main loop was reached, or the start-up gave up
+constexpr auto kStartUpStopLimit = std::chrono::seconds(3);
+
+void stopStartUp() {
+    const auto limit = std::chrono::steady_clock::now() + kStartUpStopLimit;
+    while (!startUpOver && !ended) {
+        if (std::chrono::steady_clock::now() > limit) {
+            std::fprintf(stderr, "velura: stopped while starting\n");
+            endNow(1);
+        }
+        if (host_GetMessageBox()) pressKey(VK_ESCAPE);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 // Whatever the shut-down waits for, the process ends within kShutDownLimit of its start.
 class ShutDownLimit {
   public:
@@ -267,6 +286,9 @@ void pathArrived(const host_CopyData* data) {
 // Start-up, main loop and shut-down. Returns the exit code (0 also when the start-up failed: its message
 // has been shown).
 int runVelura(const std::string& image) {
+    struct StartUpOver {
+        ~StartUpOver() { startUpOver = true; }
+    } over; // also when the start-up fails
     if (!Tal_InitImageBase()) return 0;
     const ULONG splash = app_OpenSplash();
     app_MainTree tree;
@@ -283,6 +305,7 @@ int runVelura(const std::string& image) {
     Tal_AddCallBackNotify(tree.window, TAL_WindowActivated, TAL_AnyValue, windowActivated, 0);
     mainWindowObject = tree.window;
     appObject = tree.app;
+    startUpOver = true;
     if (!stopRequested) Tal_DoMethod(tree.app, TAL_Start); // until the quit request
     appObject = 0;
     mainWindowObject = 0;
@@ -374,6 +397,8 @@ int run(const Options& o, const std::vector<ScriptCommand>& script, const std::s
 } // namespace
 
 int main(int argc, char** argv) {
+    // A file size limit makes writes fail with their error (a save then says so), never ends the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("Velura %s\n", VELURA_VERSION);
@@ -408,6 +433,8 @@ int main(int argc, char** argv) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&quitSignals, sig);
     pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
 
+    host_RemoveStaleSafeSaves(); // what saves of a copy that was killed half-way left behind
+
     Tal_UseInterfaceClasses();
     if (!Tal_Init()) return 1;
     Tal_GetGlobalData()->tooltips = 0;
@@ -422,6 +449,7 @@ int main(int argc, char** argv) {
         while (sigwait(&quitSignals, &sig) == 0 && !ending) {
             KPrintF("signal %d: quitting\n", sig);
             stopNow();
+            stopStartUp();
         }
     });
 

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -97,7 +98,9 @@ bool toLatin1(std::string_view in, std::string* out, std::string* error) {
             return false;
         }
         if (code == 0 || code > 0xFF) {
-            *error = "the character U+" + std::to_string(code) + " cannot be typed (Latin-1 only)";
+            char name[16];
+            std::snprintf(name, sizeof name, "U+%04X", unsigned(code));
+            *error = "the character " + std::string(name) + " cannot be typed (Latin-1 only)";
             return false;
         }
         *out += char(code);
@@ -173,12 +176,22 @@ bool onlyComment(std::string_view rest) {
     return word.empty() || word[0] == '#';
 }
 
+// A line as an error quotes it: without the blanks around it, and cut to kQuotedLength characters (never
+// inside a UTF-8 character) with "..." after it.
+constexpr size_t kQuotedLength = 80;
+
 std::string quoted(const std::string& line) {
     std::string s = line;
     while (!s.empty() && isBlank(s.back())) s.pop_back();
     size_t i = 0;
     while (i < s.size() && isBlank(s[i])) i++;
-    return "\"" + s.substr(i) + "\"";
+    s.erase(0, i);
+    size_t end = 0;
+    for (size_t characters = 0; end < s.size() && characters < kQuotedLength; characters++) {
+        end++;
+        while (end < s.size() && (UBYTE(s[end]) & 0xC0) == 0x80) end++; // the rest of a UTF-8 character
+    }
+    return "\"" + s.substr(0, end) + (end < s.size() ? "...\"" : "\"");
 }
 
 void sleepFor(LONG ms, const std::atomic<bool>* stop) {
@@ -299,6 +312,10 @@ int app_ParseScriptLine(const std::string& line, ScriptCommand* out, std::string
             return -1;
         }
         cmd.text = file;
+        if (!host_IsScreenshotName(cmd.text.c_str())) {
+            *error = "screenshot needs a .bmp or .ppm file name: " + quoted(line);
+            return -1;
+        }
         *out = cmd;
         return 1;
     }

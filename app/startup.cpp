@@ -4,6 +4,7 @@
 #include "Tal/Catalogue.h"
 #include "app/SplashPicture.h"
 #include "app/VeluraPrefs.h"
+#include "host/dos.h"
 #include "talio/talio.h"
 
 #include <chrono>
@@ -80,6 +81,42 @@ bool isPreferences(ULONG object) {
     return instance && instance->objClass == Tal_FindClassFromName("VeluraPrefs");
 }
 
+// A data file that is there but is no file (a folder, a device, a pipe) is never read: one line on
+// standard error names it, with what follows. True when it said so.
+bool saidNotAFile(const char* name, const char* consequence) {
+    Tal_FileInfo info;
+    char path[4096];
+    if (Tal_GetFileInfo(name, &info) != 0 ||
+        !(info.flags & (TAL_FILEINFO_DIRECTORY | TAL_FILEINFO_SPECIAL)) ||
+        !host_ResolvePath(name, 0, path, sizeof path))
+        return false;
+    std::fprintf(stderr, "velura: %s is not a regular file%s\n", path, consequence);
+    return true;
+}
+
+// The preferences object of the preferences file, or 0 for the defaults. A file that gives none is damaged:
+// the user's own copy is moved aside (to the name with ".bad" added, replacing an older one) so that the
+// settings are not lost with the next store, and one line on standard error says so. A name that is not a
+// regular file is never read, and left as it is.
+ULONG restorePreferences() {
+    ULONG prefs = Tal_RestoreObjectFromDisk(TAL_PREFS_FILE);
+    if (prefs && isPreferences(prefs)) return prefs;
+    Tal_DisposeObject(prefs);
+    char path[4096], user[4096];
+    if (!host_ResolvePath(TAL_PREFS_FILE, 0, path, sizeof path)) return 0; // no file: the defaults, silently
+    if (saidNotAFile(TAL_PREFS_FILE, ": the default preferences are used")) return 0;
+    const std::string aside = std::string(TAL_PREFS_FILE) + ".bad";
+    const bool own = host_GetUserDir(user, sizeof user) && std::strncmp(path, user, std::strlen(user)) == 0;
+    if (own && (Tal_DeleteFile(aside.c_str()) || !Tal_DoesFileExist(aside.c_str())) &&
+        Tal_RenameFile(TAL_PREFS_FILE, aside.c_str()))
+        std::fprintf(stderr,
+                     "velura: the preferences in %s are damaged: moved to %s.bad, the defaults are used\n",
+                     path, path);
+    else
+        std::fprintf(stderr, "velura: the preferences in %s are damaged: the defaults are used\n", path);
+    return 0;
+}
+
 // Paths handed to the image thread stay until the process ends: the method may run long after.
 std::mutex keptLock;
 std::list<std::string> keptPaths;
@@ -105,6 +142,7 @@ Tal_ImageBase* Tal_InitImageBase() {
 
     state.catalogue = Tal__LoadCatalogue(kCatalogue, "") != 0;
     if (!state.catalogue) {
+        saidNotAFile(kCatalogue, "");
         seriousError("Cant open language file Data\\Lingua\\Velura.etf");
         undo();
         return nullptr;
@@ -130,13 +168,11 @@ Tal_ImageBase* Tal_InitImageBase() {
     }
     // The preferences file, when there is one that makes a preferences object; anything else gives the
     // defaults.
-    ULONG prefs = Tal_RestoreObjectFromDisk(TAL_PREFS_FILE);
-    if (prefs && !isPreferences(prefs)) {
-        KPrintF("%s holds no preferences: the defaults are used\n", TAL_PREFS_FILE);
-        Tal_DisposeObject(prefs);
-        prefs = 0;
-    }
-    if (!prefs) prefs = Tal_CreateObject("VeluraPrefs");
+    ULONG prefs = restorePreferences();
+    if (prefs)
+        Tal__KeepPrefsWindowOnScreen(prefs);
+    else
+        prefs = Tal_CreateObject("VeluraPrefs");
     state.prefs = prefs;
     if (!prefs) {
         undo();

@@ -23,6 +23,8 @@ host_QuitHandler host_GetQuitHandler();
 // Writes the composed logical screen as a 24-bit BMP or a binary PPM (by the file's extension);
 // false when the file cannot be written (the old file stays).
 bool host_SaveScreenshot(const char* fileName);
+// Whether a screenshot can be written under the name: its extension is .bmp or .ppm (or .pnm), any case.
+bool host_IsScreenshotName(const char* fileName);
 
 // Opens the help pages (Help/TableOfContents.htm below the installation directory) in the desktop's
 // browser.

@@ -1,5 +1,6 @@
 // Files, directories and paths on POSIX.
 #include "host/dos.h"
+#include "host/host.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -287,10 +289,98 @@ bool isDotName(const string& name) {
     return name == "." || name == "..";
 }
 
+// Opens a regular file only, with the C library's modes. A pipe, device, socket or directory is refused
+// at once (errno EISDIR for a directory, ENODEV for the others) and never read, written or waited on: the
+// file is opened without waiting and looked at before anything else happens to it.
+FILE* openRegular(const string& path, const char* mode) {
+    const bool plus = std::strchr(mode, '+') != nullptr;
+    int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    switch (mode[0]) {
+    case 'r':
+        flags |= plus ? O_RDWR : O_RDONLY;
+        break;
+    case 'w':
+        flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT;
+        break;
+    case 'a':
+        flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+        break;
+    default:
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (!fitsHost(path)) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    const int fd = open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        if (errno == ENXIO) errno = ENODEV; // a pipe without a reader, a socket, a device without a driver
+        return nullptr;
+    }
+    struct stat st;
+    int problem = 0;
+    if (fstat(fd, &st) != 0)
+        problem = errno;
+    else if (!S_ISREG(st.st_mode))
+        problem = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    // Truncating waits until now: only a regular file is ever cut.
+    else if (mode[0] == 'w' && ftruncate(fd, 0) != 0)
+        problem = errno;
+    else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        problem = errno;
+    FILE* file = problem ? nullptr : fdopen(fd, mode);
+    if (!file) {
+        if (!problem) problem = errno;
+        close(fd);
+        errno = problem;
+    }
+    return file;
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Safe saving on host paths.
 
 std::atomic<bool> failNextSave{false};
+
+// Temporary files of safe saves: the prefix, the saving process's id, "-" and six characters, so that a
+// later start can tell the files of a process that was killed from those of one that still saves.
+constexpr const char* kSafeSavePrefix = ".velura-save-";
+
+// The id of the process whose safe save left this name; 0 when the name is not one of ours.
+pid_t safeSaveOwner(const string& name) {
+    const size_t prefix = std::strlen(kSafeSavePrefix);
+    if (name.compare(0, prefix, kSafeSavePrefix) != 0) return 0;
+    const size_t dash = name.find('-', prefix);
+    if (dash == string::npos || dash == prefix || dash > prefix + 9 || name.size() != dash + 7) return 0;
+    pid_t pid = 0;
+    for (size_t i = prefix; i < dash; i++) {
+        if (name[i] < '0' || name[i] > '9') return 0;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    return pid;
+}
+
+// Removes the temporary files of safe saves whose process has ended, in dir and below (links are never
+// followed); depth bounds the walk.
+void removeStaleSaves(const string& dir, int depth) {
+    optional<Names> names = listDirectory(dir);
+    if (!names) return;
+    for (const string& name : *names) {
+        if (isDotName(name)) continue;
+        const string path = hostJoin(dir, name);
+        struct stat st;
+        if (!fitsHost(path) || lstat(path.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (depth > 0) removeStaleSaves(path, depth - 1);
+            continue;
+        }
+        const pid_t owner = safeSaveOwner(name);
+        if (S_ISREG(st.st_mode) && st.st_uid == getuid() && owner > 0 && kill(owner, 0) != 0 &&
+            errno == ESRCH && unlink(path.c_str()) == 0)
+            KPrintF("removed %s, left by a save that never ended\n", path.c_str());
+    }
+}
 
 mode_t currentUmask() {
     // Reading the mask with umask() would change it for a moment under other threads' feet.
@@ -325,11 +415,16 @@ FILE* safeSaveOpenHost(Tal_SafeSave* save, string target, const char* mode) {
         }
     }
     if (stat(target.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode) || access(target.c_str(), W_OK) != 0) return nullptr;
+        // Only a file is ever replaced: a device, pipe or socket behind the name (or its link) stays.
+        if (!S_ISREG(st.st_mode)) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+            return nullptr;
+        }
+        if (access(target.c_str(), W_OK) != 0) return nullptr;
     } else if (errno != ENOENT) {
         return nullptr;
     }
-    string temp = hostJoin(parentOf(target), ".velura-save-XXXXXX");
+    string temp = hostJoin(parentOf(target), kSafeSavePrefix + std::to_string(getpid()) + "-XXXXXX");
     if (!fitsHost(temp)) return nullptr;
     int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -357,12 +452,22 @@ void syncDirectory(const string& dir) {
     close(fd);
 }
 
+// On failure errno says why: the first step that failed, or for a write that failed earlier the error of
+// writing the rest once more (a full disk, a file size limit), else EIO.
 bool safeSaveCommit(Tal_SafeSave* save) {
     FILE* file = save->file;
     int fd = fileno(file);
-    bool injected = failNextSave.exchange(false);
-    bool ok = !injected && !std::ferror(file) && std::fflush(file) == 0;
-    if (ok) {
+    int problem = 0;
+    auto step = [&](bool done) {
+        if (!done && !problem) problem = errno ? errno : EIO;
+    };
+    if (failNextSave.exchange(false))
+        problem = EIO;
+    else if (std::ferror(file))
+        problem = std::fflush(file) != 0 && errno ? errno : EIO;
+    else
+        step(std::fflush(file) == 0);
+    if (!problem) {
         struct stat old;
         mode_t permissions = 0644 & ~currentUmask();
         if (stat(save->target, &old) == 0) {
@@ -370,18 +475,19 @@ bool safeSaveCommit(Tal_SafeSave* save) {
             // Keeps the old group when we belong to it; otherwise the file simply stays in ours.
             [[maybe_unused]] int groupKept = fchown(fd, uid_t(-1), old.st_gid);
         }
-        ok = fchmod(fd, permissions) == 0;
+        step(fchmod(fd, permissions) == 0);
     }
     // File systems that cannot sync say EINVAL; their data has been handed over all the same.
-    ok = ok && (fsync(fd) == 0 || errno == EINVAL);
-    ok = std::fclose(file) == 0 && ok;
-    ok = ok && rename(save->temp, save->target) == 0;
-    if (ok)
+    if (!problem) step(fsync(fd) == 0 || errno == EINVAL);
+    step(std::fclose(file) == 0);
+    if (!problem) step(rename(save->temp, save->target) == 0);
+    if (!problem)
         syncDirectory(parentOf(save->target));
     else
         unlink(save->temp);
     releaseSave(save);
-    return ok;
+    errno = problem;
+    return !problem;
 }
 
 bool copyHostFile(const string& from, const string& to) {
@@ -549,14 +655,7 @@ FILE* Tal_OpenFile(const char* name, const char* mode) {
         bool creates = std::strpbrk(mode, "wa") != nullptr;
         ProgramName program = parseName(name);
         optional<string> path = writes ? resolveWrite(program, creates) : resolveRead(program);
-        if (!path) return nullptr;
-        FILE* file = std::fopen(path->c_str(), (string(mode) + "e").c_str());
-        struct stat st;
-        if (file && (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode))) {
-            std::fclose(file);
-            return nullptr;
-        }
-        return file;
+        return path ? openRegular(*path, mode) : nullptr;
     });
 }
 
@@ -569,6 +668,8 @@ LONG Tal_GetFileInfo(const char* name, Tal_FileInfo* info) {
         if (!path || stat(path->c_str(), &st) != 0) return -1;
         if (S_ISDIR(st.st_mode))
             info->flags = TAL_FILEINFO_DIRECTORY;
+        else if (!S_ISREG(st.st_mode))
+            info->flags = TAL_FILEINFO_SPECIAL;
         else
             info->size = ULONG(std::min<uint64_t>(uint64_t(st.st_size), 0xFFFFFFFFu));
         return 0;
@@ -788,6 +889,18 @@ void Tal_SafeSaveAbort(Tal_SafeSave* save) {
 
 void host_FailNextSafeSave() {
     failNextSave = true;
+}
+
+const char* host_FileErrorText(int error) {
+    return error == ENODEV ? "Not a regular file" : std::strerror(error);
+}
+
+void host_RemoveStaleSafeSaves() {
+    guarded(0, [&] {
+        const string user = programDirectories().user;
+        if (!user.empty()) removeStaleSaves(user, 8);
+        return 0;
+    });
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -36,17 +36,19 @@ char* PathPart(char* path);
 // Files.
 
 constexpr ULONG TAL_FILEINFO_DIRECTORY = 1;
+constexpr ULONG TAL_FILEINFO_SPECIAL = 2; // neither a file nor a directory: a device, pipe or socket
 
 struct Tal_FileInfo {
-    ULONG flags; // TAL_FILEINFO_DIRECTORY
+    ULONG flags; // TAL_FILEINFO_DIRECTORY, TAL_FILEINFO_SPECIAL
     ULONG reserved1;
     ULONG size; // bytes; 0xFFFFFFFF for files of 4 GiB and more
     ULONG reserved2[3];
 };
 
 // Opens a file with the C library's modes ("r", "rb", "w", "wb", "a", ...); none when it cannot be
-// opened, when the name is a directory or when the completed name is too long. Modes containing "w",
-// "a" or "+" write (see the rules above).
+// opened or when the completed name is too long. Only regular files are opened: a directory (errno
+// EISDIR), a device, pipe or socket (errno ENODEV) is refused at once, never read or waited on. Modes
+// containing "w", "a" or "+" write (see the rules above).
 FILE* Tal_OpenFile(const char* name, const char* mode);
 // 0 with info filled in (zeroed first), -1 when the entry does not exist. Symbolic links are followed.
 LONG Tal_GetFileInfo(const char* name, Tal_FileInfo* info);
@@ -119,18 +121,30 @@ struct Tal_SafeSave {
 };
 
 // Opens the temporary file; mode is "w" or "wb". A relative name is saved in the user directory. A
-// symbolic link as target is followed, so the link stays. Fails (none) when the target is a directory or
-// is not writable, or when its directory is missing or not writable.
+// symbolic link as target is followed, so the link stays. Fails (none), changing nothing, when the target
+// is not a regular file (errno EISDIR for a directory, ENODEV for a device, pipe or socket) or is not
+// writable, or when its directory is missing or not writable. The temporary file is named
+// ".velura-save-<process id>-XXXXXX".
 FILE* Tal_SafeSaveOpen(Tal_SafeSave* save, const char* name, const char* mode);
 // Checks every write, flushes, syncs and closes the temporary file, gives it the old file's permission
 // bits (a new file gets 0644 less the umask) and renames it over the target. 1 on success; 0 on failure,
-// with the temporary file removed and the old file untouched.
+// with the temporary file removed, the old file untouched and errno saying why (a write that failed
+// earlier, when the file size limit or a full disk stopped it, says so: EFBIG, ENOSPC).
 ULONG Tal_SafeSaveCommit(Tal_SafeSave* save);
 // Closes and removes the temporary file.
 void Tal_SafeSaveAbort(Tal_SafeSave* save);
 
 // Test hook: the next Tal_SafeSaveCommit (in any thread) fails as if a write had failed.
 void host_FailNextSafeSave();
+
+// The reason a file operation above failed, for messages: the system's text of the error number, and "Not
+// a regular file" for the devices, pipes and sockets that they refuse (ENODEV).
+const char* host_FileErrorText(int error);
+
+// Removes, in the user directory and below, the temporary files that safe saves of processes which have
+// ended (killed half-way) left behind; those of running processes and every other file stay. The program
+// calls it as it starts.
+void host_RemoveStaleSafeSaves();
 
 // ---------------------------------------------------------------------------------------------------
 // Directories of the program and name resolution, for code that hands paths to other programs.

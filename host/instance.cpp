@@ -38,6 +38,7 @@ int listenFd = -1;
 int wakePipe[2] = {-1, -1};
 std::thread receiver;
 std::string ownSocket; // the socket this process listens on, removed when it stops
+std::string ownLock;   // the lock file it holds, likewise
 
 struct Names {
     std::string socket, lock;
@@ -61,23 +62,32 @@ bool namesFor(Names* names) {
     for (const char* p = install; *p; p++) hash = (hash ^ UBYTE(*p)) * 1099511628211ull;
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    const std::string leaf = "/velura-" + userName() + "-" + hex;
-    std::vector<std::string> dirs;
+    const std::string leaf = "velura-" + userName() + "-" + hex;
+    // The runtime directory is the user's own and goes with the session; without one, the user directory
+    // (made when missing), never a folder that other users share.
+    std::string base;
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     struct stat st {};
-    if (runtime && runtime[0] == '/' && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode))
-        dirs.push_back(runtime);
-    dirs.push_back("/tmp");
-    for (const std::string& dir : dirs) {
-        std::string base = dir;
+    char path[PATH_MAX];
+    if (runtime && runtime[0] == '/' && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) {
+        base = runtime;
         while (base.size() > 1 && base.back() == '/') base.pop_back();
-        base += leaf;
-        if (base.size() + 5 < sizeof(sockaddr_un::sun_path)) {
-            *names = {base + ".sock", base + ".lock"};
-            return true;
-        }
+        base += "/" + leaf;
+    } else if (host_ResolvePath(leaf.c_str(), 1, path, sizeof path)) {
+        base = path;
     }
-    return false;
+    if (base.empty() || base.size() + 5 >= sizeof(sockaddr_un::sun_path)) return false;
+    *names = {base + ".sock", base + ".lock"};
+    return true;
+}
+
+// Whether the lock file still has its name: a copy that ended removed it, and the lock taken on the file
+// it had opened before would lock nothing another start sees.
+bool lockFileNamed(int fd, const std::string& name) {
+    struct stat held {};
+    struct stat named {};
+    return fstat(fd, &held) == 0 && stat(name.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
 }
 
 bool addressOf(const std::string& name, sockaddr_un* address) {
@@ -88,7 +98,7 @@ bool addressOf(const std::string& name, sockaddr_un* address) {
     return true;
 }
 
-// Whether the socket file is one of ours: in /tmp anybody may have put something under the name.
+// Whether the socket file is one of ours: another user may have put something under the name.
 bool ownSocketFile(const std::string& name) {
     struct stat st {};
     return lstat(name.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == getuid();
@@ -217,14 +227,21 @@ host_InstanceRole host_StartSingleInstance(const char* path, host_InstanceHandle
         KPrintF("instance: no place for the instance socket\n");
         return host_InstanceRole::Alone;
     }
-    int fd = open(names.lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
+    int fd = -1;
+    bool locked = false;
+    for (int attempt = 0; attempt < 10 && !locked; attempt++) {
         if (fd >= 0) close(fd);
-        KPrintF("instance: cannot use %s\n", names.lock.c_str());
-        return host_InstanceRole::Alone;
+        fd = open(names.lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        struct stat st {};
+        if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
+            if (fd >= 0) close(fd);
+            KPrintF("instance: cannot use %s\n", names.lock.c_str());
+            return host_InstanceRole::Alone;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) break; // another copy holds it
+        locked = lockFileNamed(fd, names.lock);
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!locked) {
         close(fd);
         switch (handOver(names.socket, path)) {
         case '1':
@@ -250,6 +267,7 @@ host_InstanceRole host_StartSingleInstance(const char* path, host_InstanceHandle
     }
     lockFd = fd;
     ownSocket = names.socket;
+    ownLock = names.lock;
     receiver = std::thread(receive, listenFd, wakePipe[0], handler);
     return host_InstanceRole::First;
 }
@@ -265,9 +283,12 @@ void host_StopSingleInstance() {
     close(wakePipe[0]);
     close(wakePipe[1]);
     unlink(ownSocket.c_str());
+    // Still held while its name goes: a start that opened it meanwhile sees that and tries again.
+    unlink(ownLock.c_str());
     close(lockFd); // gives up the lock
     listenFd = lockFd = wakePipe[0] = wakePipe[1] = -1;
     ownSocket.clear();
+    ownLock.clear();
 }
 
 ULONG host_InstanceSocketPath(char* buffer, size_t size) {

@@ -1,9 +1,9 @@
 // One running copy of the program per user and installation, and the help pages.
 //
-// The first copy holds a lock file and listens on a Unix-domain socket in $XDG_RUNTIME_DIR (else /tmp),
-// both named after the user and a hash of the installation directory. A later start hands its path (or an
-// empty one: "come forward") to the running copy and ends. The lock goes with the process, so a copy that
-// crashed leaves nothing that blocks the next one.
+// The first copy holds a lock file and listens on a Unix-domain socket in $XDG_RUNTIME_DIR (else the user
+// directory), both named after the user and a hash of the installation directory, and removes both when
+// it stops. A later start hands its path (or an empty one: "come forward") to the running copy and ends.
+// The lock goes with the process, so a copy that crashed leaves nothing that blocks the next one.
 #pragma once
 
 #include "Tal/TalBase.h"

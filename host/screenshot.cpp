@@ -85,6 +85,10 @@ std::vector<UBYTE> encodePpm(const host_Surface& s) {
 
 } // namespace
 
+bool host_IsScreenshotName(const char* fileName) {
+    return fileName && formatOf(fileName) != ShotFormat::None;
+}
+
 // Screenshots are named on the command line or in scripts, so a relative name means the current directory
 // (not the user directory, where relative program names would go): it is made absolute first.
 bool host_SaveScreenshot(const char* fileName) {

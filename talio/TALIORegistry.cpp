@@ -24,8 +24,9 @@ constexpr const char* kLoaders[] = {"JPEG", "BMP", "GIF", "ILBM", "IFFDEEP", "TA
 constexpr const char* kSavers[] = {"BMP", "GIF", "ILBM", "IFFDEEP", "JPEG", "TARGA"};
 constexpr const char* kOfferedSavers[] = {"BMP", "JPEG"};
 
-// Catalogue texts of the error numbers 0..12; 0 has no text of its own.
-constexpr ULONG kErrorTexts[] = {32, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 343};
+// Catalogue texts of the error numbers 0..13; 0 has no text of its own.
+constexpr ULONG kErrorTexts[] = {32, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 343, 561};
+constexpr ULONG kLastError = TALIO_ERR_TOO_LARGE;
 constexpr ULONG kWriteFailedText = 30;
 constexpr ULONG kErrorTitle = 38;
 constexpr ULONG kLoadingText = 39;
@@ -35,7 +36,6 @@ constexpr ULONG kOptionsTitle = 73;
 
 constexpr ULONG kMaxSide = 65536;
 constexpr ULONG kMaxDepth = 32;
-constexpr uint64_t kMaxPixels = uint64_t(1) << 28;
 constexpr size_t kPeekSize = 512;
 
 // MutualExclude: select a row, the selected row.
@@ -113,10 +113,6 @@ ULONG identify(ULONG object, TALIO_Header* header, ULONG method, Tal_Word reques
     return fits ? TALIO_OK : TALIO_ERR_UNKNOWN;
 }
 
-bool tooManyPixels(const TALIO_ImageBuffer* b) {
-    return uint64_t(b->width) * b->height > kMaxPixels;
-}
-
 // The reduction requester; 0 when cancelled, else the reduction chosen.
 ULONG askReduction() {
     static constexpr char kText[] =
@@ -189,7 +185,8 @@ struct LoadParts {
 ULONG loadPixels(LoadParts& parts, ULONG flags, ULONG classFlags, const char* word, ULONG entry) {
     TALIO_Header* header = parts.header;
     TALIO_ImageBuffer* buffer = parts.buffer;
-    if (tooManyPixels(buffer) || !TALIO_AllocBufferMem(buffer)) return TALIO_ERR_MEMORY;
+    if (TALIO_TooLarge(buffer->width, buffer->height)) return TALIO_ERR_TOO_LARGE;
+    if (!TALIO_AllocBufferMem(buffer)) return TALIO_ERR_MEMORY;
     if (!(flags & TALIO_LOAD_QUIET) && !(classFlags & TALIO_FLAG_NO_PROGRESS))
         header->progress =
             TALIO__BeginProgress(Tal_GetCatalogueText(entry), progressText(entry, word).c_str());
@@ -203,8 +200,10 @@ ULONG loadPixels(LoadParts& parts, ULONG flags, ULONG classFlags, const char* wo
 
 ULONG loadFile(LoadParts& parts, const char* name, ULONG flags, const TagItem* tags, bool* silent) {
     const bool quiet = flags & TALIO_LOAD_QUIET;
+    // Only a file is read: a folder, device or pipe is refused before anything waits on it.
     Tal_FileInfo info;
-    if (Tal_GetFileInfo(name, &info) != 0 || (info.flags & TAL_FILEINFO_DIRECTORY)) return TALIO_ERR_OPEN;
+    if (Tal_GetFileInfo(name, &info) != 0 || (info.flags & (TAL_FILEINFO_DIRECTORY | TAL_FILEINFO_SPECIAL)))
+        return TALIO_ERR_OPEN;
     parts.file = Tal_OpenFile(name, "rb");
     if (!parts.file) return TALIO_ERR_OPEN;
     if (ULONG made = parts.make(); made != TALIO_OK) return made;
@@ -250,7 +249,8 @@ ULONG loadFile(LoadParts& parts, const char* name, ULONG flags, const TagItem* t
         if (auto* h = reinterpret_cast<ULONG*>(GetTagData(TALIO_TAG_FullHeight, 0, tags)))
             *h = buffer->height;
         if (ULONG r = identify(parts.object, header, TALIO_IdentifyPreview, 0); r != TALIO_OK) return r;
-        if (tooManyPixels(buffer) || !TALIO_AllocBufferMem(buffer)) return TALIO_ERR_MEMORY;
+        if (TALIO_TooLarge(buffer->width, buffer->height)) return TALIO_ERR_TOO_LARGE;
+        if (!TALIO_AllocBufferMem(buffer)) return TALIO_ERR_MEMORY;
         header->progress_step = TALIO_ProgressStep(buffer->height);
         if (TALIO_Seek(header, 0, 0) != 0) return TALIO_ERR_READ;
         const ULONG result = ULONG(Tal_DoMethod(parts.object, TALIO_LoadPreview, header));
@@ -278,8 +278,8 @@ ULONG loadFile(LoadParts& parts, const char* name, ULONG flags, const TagItem* t
 }
 
 // Stores the error where the caller asked and hands out the buffer, or frees it and reports.
-TALIO_ImageBuffer* finishLoad(LoadParts& parts, ULONG error, ULONG flags, bool silent, ULONG* errorOut,
-                              const TagItem* tags) {
+TALIO_ImageBuffer* finishLoad(LoadParts& parts, const char* fileName, ULONG error, ULONG flags, bool silent,
+                              ULONG* errorOut, const TagItem* tags) {
     if (auto* out = reinterpret_cast<ULONG*>(GetTagData(TALIO_TAG_Error, 0, tags))) *out = error;
     if (errorOut) *errorOut = error;
     parts.release();
@@ -288,14 +288,28 @@ TALIO_ImageBuffer* finishLoad(LoadParts& parts, ULONG error, ULONG flags, bool s
     parts.header = nullptr;
     if (error == TALIO_OK) return buffer;
     TALIO_FreeBuffer(buffer);
-    if (!(flags & TALIO_LOAD_QUIET) && !silent) TALIO_ErrorNumberRequest(error);
+    if (!(flags & TALIO_LOAD_QUIET) && !silent) {
+        if (fileName && error != TALIO_ERR_CANCELLED)
+            TALIO_FileErrorRequest(nullptr, fileName, TALIO_ErrorText(error));
+        else
+            TALIO_ErrorNumberRequest(error);
+    }
     return nullptr;
 }
 
 } // namespace
 
 const char* TALIO_ErrorText(ULONG error) {
-    return Tal_GetCatalogueText(error >= 1 && error <= 12 ? kErrorTexts[error] : kErrorTexts[6]);
+    return Tal_GetCatalogueText(error >= 1 && error <= kLastError ? kErrorTexts[error] : kErrorTexts[6]);
+}
+
+bool TALIO_TooLarge(uint64_t width, uint64_t height) {
+    return width > TALIO_MAX_SIDE || height > TALIO_MAX_SIDE || width * height > TALIO_MAX_PIXELS;
+}
+
+ULONG TALIO_FileErrorRequest(const char* title, const char* fileName, const char* text) {
+    const std::string message = std::string(fileName ? FilePart(fileName) : "") + "\n" + (text ? text : "");
+    return Tal_MessageBoxA(title ? title : Tal_GetCatalogueText(kErrorTitle), message.c_str(), 1);
 }
 
 const char* TALIO_SaveErrorText(ULONG error) {
@@ -339,7 +353,7 @@ TALIO_ImageBuffer* TALIO_AutoLoadBufferA(const char* fileName, ULONG flags, ULON
     LoadParts parts;
     bool silent = false;
     const ULONG error = loadFile(parts, fileName, flags, tags, &silent);
-    return finishLoad(parts, error, flags, silent, errorOut, tags);
+    return finishLoad(parts, fileName, error, flags, silent, errorOut, tags);
 }
 
 TALIO_ImageBuffer* TALIO_LoadBufferFromTALIOA(ULONG object, ULONG flags, ULONG* errorOut,
@@ -361,7 +375,7 @@ TALIO_ImageBuffer* TALIO_LoadBufferFromTALIOA(ULONG object, ULONG flags, ULONG* 
         return loadPixels(parts, flags, ULONG(Tal_DoMethod(object, TALIO_GetFlags)), nullptr, kLoadingText);
     };
     const ULONG error = load();
-    return finishLoad(parts, error, flags, false, errorOut, tags);
+    return finishLoad(parts, nullptr, error, flags, false, errorOut, tags);
 }
 
 ULONG TALIO_SaveBufferA(TALIO_Header* header, const char* fileName, const char* formatWord, ULONG object,

@@ -34,12 +34,23 @@ constexpr ULONG TALIO_ERR_UNKNOWN = 8;
 constexpr ULONG TALIO_ERR_CANCELLED = 9;
 constexpr ULONG TALIO_ERR_OPEN = 10;
 constexpr ULONG TALIO_ERR_CANNOT_SAVE = 12;
+// The picture is larger than the program opens (TALIO_MAX_SIDE, TALIO_MAX_PIXELS).
+constexpr ULONG TALIO_ERR_TOO_LARGE = 13;
 
-// The text of an error number (a catalogue text, "" when no catalogue is loaded); numbers outside 1..12
+// The largest picture that is opened: at most 32767 pixels on a side and 16384 x 16384 pixels in all.
+constexpr ULONG TALIO_MAX_SIDE = 32767;
+constexpr uint64_t TALIO_MAX_PIXELS = uint64_t(16384) * 16384;
+// Whether a picture of this size is larger than that.
+bool TALIO_TooLarge(uint64_t width, uint64_t height);
+
+// The text of an error number (a catalogue text, "" when no catalogue is loaded); numbers outside 1..13
 // give the text of error 6.
 const char* TALIO_ErrorText(ULONG error);
 // The same for a failed save: error 3 there means the file could not be written.
 const char* TALIO_SaveErrorText(ULONG error);
+// Shows a message box about a file: the title (none: the title of the file messages), the file's name
+// (without its folders) on the first line and the text below it, one button. The box's result.
+ULONG TALIO_FileErrorRequest(const char* title, const char* fileName, const char* text);
 
 // ---------------------------------------------------------------------------------------------------
 // Buffer formats and pixel codes.

@@ -255,6 +255,69 @@ TEST_F(Store, MalformedTextsParseSafely) {
     Tal_DisposeObject(orphan);
 }
 
+// Objects nested deeper than the reader allows are a damaged text: nothing is made (no attribute set, no
+// object left over), from a text or a file; up to the limit the whole tree is built.
+TEST_F(Store, NestingBeyondTheLimitIsRefusedWhole) {
+    auto nested = [](size_t depth) {
+        std::string text;
+        for (size_t i = 0; i < depth; i++) text += "TStore\n{\nTal_SetNumber,7,\n";
+        for (size_t i = 0; i < depth; i++) text += "}\n";
+        return text;
+    };
+    ULONG deepest = parse(nested(TAL_MAX_STORED_NESTING));
+    ASSERT_NE(deepest, 0u);
+    EXPECT_EQ(storeClass.instanceCount.load(), TAL_MAX_STORED_NESTING);
+    Tal_DisposeObject(deepest);
+    for (size_t depth : {TAL_MAX_STORED_NESTING + 1, size_t(20000)}) {
+        SCOPED_TRACE(depth);
+        EXPECT_EQ(parse(nested(depth)), 0u);
+        EXPECT_EQ(storeClass.instanceCount.load(), 0u);
+    }
+    // Braces hidden as arguments do not get past the limit either.
+    std::string hidden = "TStore\n{\n";
+    for (size_t i = 0; i < 2 * TAL_MAX_STORED_NESTING; i++) hidden += "Tal_SetText,},\nTStore\n{\n";
+    EXPECT_EQ(parse(hidden), 0u);
+    EXPECT_EQ(storeClass.instanceCount.load(), 0u);
+
+    std::ofstream(dir + "/deep.TalStr") << nested(20000);
+    EXPECT_EQ(Tal_RestoreObjectFromDisk((dir + "/deep.TalStr").c_str()), 0u);
+}
+
+// A number that is not one of its format, or does not fit 32 bits, leaves its attribute alone; the other
+// lines still apply.
+TEST_F(Store, NumbersOutOfTheirFormatAreNotApplied) {
+    struct Case {
+        const char* line;
+        bool applied;
+        Tal_Word value;
+    } cases[] = {
+        {"Tal_SetHex, ff ,", true, 0xFF},
+        {"Tal_SetHex,0xFFFFFFFF,", true, 0xFFFFFFFF},
+        {"Tal_SetHex,-1,", true, 0xFFFFFFFF},
+        {"Tal_SetNumber,-2147483648,", true, Tal_Word(intptr_t(INT32_MIN))},
+        {"Tal_SetNumber,4294967295,", true, Tal_Word(intptr_t(-1))}, // a 32-bit build's unsigned value
+        {"Tal_SetHex,zz,", false, 0},
+        {"Tal_SetHex,1g,", false, 0},
+        {"Tal_SetHex,100000000,", false, 0},
+        {"Tal_SetNumber,4294967301,", false, 0}, // 2^32 + 5: not 5
+        {"Tal_SetNumber,-2147483649,", false, 0},
+        {"Tal_SetNumber,12abc,", false, 0},
+        {"Tal_SetNumber,,", false, 0},
+        {"Tal_SetNumber,- 5,", false, 0},
+        {"Tal_SetNumber,99999999999999999999999,", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        ULONG h = parse(std::string("TStore\n{\nTal_SetNumber,3,\nTal_SetHex,3,\n") + c.line +
+                        "\nTal_SetText,after,\n}\n");
+        ASSERT_NE(h, 0u);
+        const bool hex = std::strstr(c.line, "Hex") != nullptr;
+        EXPECT_EQ(hex ? of(h)->hex : of(h)->number, c.applied ? c.value : 3u);
+        EXPECT_STREQ(of(h)->text, "after");
+        Tal_DisposeObject(h);
+    }
+}
+
 TEST_F(Store, CopyBetweenObjects) {
     ULONG a = Tal_CreateObject("TStore", SetNumber, 3, SetText, "t", TAL_SetObjectName, "n");
     ULONG b = Tal_CreateObject("TStore");

@@ -133,6 +133,37 @@ TEST_F(InstanceTest, AStaleSocketDoesNotBlockTheNextFirstCopy) {
     EXPECT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
 }
 
+// The lock file and the socket live in the runtime directory, else in the user directory (never in a
+// folder shared with other users), and a copy that ends takes both with it.
+TEST_F(InstanceTest, LockAndSocketLiveInTheUsersOwnDirectoryAndGoAtTheEnd) {
+    const std::string user = dir + "/user";
+    setenv("VELURA_USER_DIR", user.c_str(), 1);
+    for (bool runtime : {true, false}) {
+        SCOPED_TRACE(runtime ? "XDG_RUNTIME_DIR" : "the user directory");
+        if (!runtime) unsetenv("XDG_RUNTIME_DIR");
+        host__ResetDirectories();
+        const std::string place = runtime ? dir + "/run" : user;
+        ASSERT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
+        char socketName[PATH_MAX];
+        ASSERT_EQ(host_InstanceSocketPath(socketName, sizeof socketName), 1u);
+        const std::string socketPath = socketName;
+        ASSERT_EQ(socketPath.rfind(place + "/velura-", 0), 0u) << socketPath;
+        const std::string lock = socketPath.substr(0, socketPath.size() - 5) + ".lock";
+        struct stat st {};
+        EXPECT_EQ(stat(lock.c_str(), &st), 0);
+        EXPECT_EQ(host_StartSingleInstance("/x.bmp", nullptr), host_InstanceRole::HandedOver);
+        host_StopSingleInstance();
+        EXPECT_NE(lstat(socketPath.c_str(), &st), 0);
+        EXPECT_NE(lstat(lock.c_str(), &st), 0);
+        const std::string tmpName = "/tmp/" + socketPath.substr(socketPath.rfind('/') + 1);
+        EXPECT_NE(lstat(tmpName.c_str(), &st), 0);
+    }
+    // The next copy takes over as the first again.
+    ASSERT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
+    host_StopSingleInstance();
+    unsetenv("VELURA_USER_DIR");
+}
+
 class HelpTest : public TalFixture {
   protected:
     void SetUp() override {

@@ -14,6 +14,8 @@
 #include <signal.h>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,7 +47,7 @@ std::string testDir(const char* name) {
 // Starts a program in `dir` with changes to the environment (an empty value removes the variable), its
 // output going to files there.
 pid_t start(const std::vector<std::string>& args, const std::string& dir,
-            const std::map<std::string, std::string>& changes = {}) {
+            const std::map<std::string, std::string>& changes = {}, rlim_t fileSizeLimit = RLIM_INFINITY) {
     std::map<std::string, std::string> env;
     for (char** e = environ; *e; e++) {
         const char* eq = std::strchr(*e, '=');
@@ -78,6 +80,8 @@ pid_t start(const std::vector<std::string>& args, const std::string& dir,
         if (out < 0 || err < 0) _exit(126);
         dup2(out, 1);
         dup2(err, 2);
+        const rlimit limit{fileSizeLimit, fileSizeLimit};
+        if (fileSizeLimit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -269,19 +273,25 @@ TEST(Program, ScriptWithoutQuitEndsAndTheScreenSizeIsAsAsked) {
 TEST(Program, ScriptErrorsEndTheRunWithCodeTwoNamingTheLine) {
     const std::string dir = testDir("program-errors");
     struct Case {
-        const char* text;
-        const char* says;
+        std::string text;
+        std::string says;
     };
-    for (Case c : {Case{"tap 1 2\nfrobnicate 3\nquit\n", ":2: unknown command \"frobnicate 3\""},
-                   Case{"wait\ntap 1\n", ":2: tap needs two coordinates"},
-                   Case{"wait\nscreenshot /no/such/dir/x.bmp\nquit\n", ":2: screenshot: cannot write"},
-                   Case{"screenshot x.gif\n", ":1: screenshot: cannot write"}}) {
+    for (const Case& c :
+         {Case{"tap 1 2\nfrobnicate 3\nquit\n", ":2: unknown command \"frobnicate 3\""},
+          Case{"wait\ntap 1\n", ":2: tap needs two coordinates"},
+          Case{"wait\nscreenshot /no/such/dir/x.bmp\nquit\n", ":2: screenshot: cannot write"},
+          // Found when the script is read: the first screenshot is never taken.
+          Case{"screenshot first.ppm\nscreenshot x.gif\n", ":2: screenshot needs a .bmp or .ppm file name"},
+          Case{"text \xE6\x97\xA5\n", ":1: the character U+65E5 cannot be typed"},
+          Case{"tap 1 1\n" + std::string(200, 'z') + "\n",
+               ":2: unknown command \"" + std::string(80, 'z') + "...\"\n"}}) {
         SCOPED_TRACE(c.text);
         const std::string script = writeScript(dir, "bad.txt", c.text);
         Outcome r = run({VELURA_BINARY, "--headless", "--script", script}, dir);
         EXPECT_EQ(r.code, 2);
         EXPECT_NE(r.err.find(script + c.says), std::string::npos) << r.err;
     }
+    EXPECT_NE(access((dir + "/first.ppm").c_str(), F_OK), 0);
     Outcome r = run({VELURA_BINARY, "--headless", "--script", dir + "/missing.txt"}, dir);
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("missing.txt: cannot read the script"), std::string::npos) << r.err;
@@ -407,6 +417,69 @@ TEST(Program, PreferencesComeBackAtTheNextStart) {
     r = run({VELURA_BINARY, "--headless", "--script", script}, dir, {{"VELURA_OEM_INFO", "Linux"}});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readFile(file), prefs);
+}
+
+// Pipes as its files never make it wait: the preferences, the picture to open and the catalogue are each
+// refused at once with a line that names them, and a stop while it starts ends it.
+TEST(Program, PipesAsItsFilesAreRefusedAtOnce) {
+    const std::string dir = testDir("program-pipes");
+    const std::string prefs = dir + "/user/Data/Prefs/VeluraPrefs.TalStr";
+    ASSERT_EQ(std::system(("mkdir -p '" + dir + "/user/Data/Prefs'").c_str()), 0);
+    ASSERT_EQ(mkfifo(prefs.c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir + "/pipe.jpg").c_str(), 0600), 0);
+    const std::string script = writeScript(dir, "quit.txt", "wait\nquit\n");
+    Outcome r = run({VELURA_BINARY, "--headless", "--script", script, "pipe.jpg"}, dir);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("velura: " + prefs + " is not a regular file: the default preferences are used\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("msgbox: File Error | pipe.jpg The file could not be opened.\n"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("could not be saved to " + prefs + ": Not a regular file\n"), std::string::npos)
+        << r.err;
+    struct stat st {};
+    ASSERT_EQ(stat(prefs.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    ASSERT_EQ(std::system(("mkdir -p '" + dir + "/user/Data/Lingua'").c_str()), 0);
+    const std::string catalogue = dir + "/user/Data/Lingua/Velura.etf";
+    ASSERT_EQ(mkfifo(catalogue.c_str(), 0600), 0);
+    r = run({VELURA_BINARY, "--headless", "--script", script}, dir);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("velura: " + catalogue + " is not a regular file\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("msgbox: Serious Error | Cant open language file"), std::string::npos) << r.err;
+
+    // Stopped while it starts (the catalogue's message box may be up or not yet), it ends.
+    const pid_t pid = start(
+        {VELURA_BINARY, "--headless", "--script", writeScript(dir, "long.txt", "sleep 3600000\n")}, dir);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(pid, SIGTERM);
+    r = finish(pid, dir);
+    EXPECT_TRUE(r.code == 0 || r.code == 1) << r.code << r.err;
+}
+
+// A file size limit never kills the program: the preferences store fails saying why, the old file stays,
+// and nothing half-written is left. Half-written files of a copy that was killed go at the next start.
+TEST(Program, AFileSizeLimitFailsTheStoreAndNothingElse) {
+    const std::string dir = testDir("program-fsize");
+    const std::string prefs = dir + "/user/Data/Prefs/VeluraPrefs.TalStr";
+    ASSERT_EQ(std::system(("mkdir -p '" + dir + "/user/Data/Prefs'").c_str()), 0);
+    const std::string old = "VeluraPrefs\n{\n\tTal_SetLoadPath,\t\t\t/" + std::string(250, 'p') + ",\n}\n";
+    std::ofstream(prefs) << old;
+    const pid_t gone = fork(); // a process id that is free: a child that has been waited for
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string stale = dir + "/user/Data/Prefs/.velura-save-" + std::to_string(gone) + "-AbC123";
+    std::ofstream(stale) << "half a file";
+
+    const std::string script = writeScript(dir, "quit.txt", "quit\n");
+    Outcome r = finish(start({VELURA_BINARY, "--headless", "--script", script}, dir, {}, 600), dir);
+    EXPECT_EQ(r.code, 0) << r.err; // not 128 + SIGXFSZ
+    EXPECT_NE(r.err.find("velura: the preferences could not be saved to " + prefs + ": File too large\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(readFile(prefs), old);
+    EXPECT_EQ(capture("ls -A '" + dir + "/user/Data/Prefs'"), "VeluraPrefs.TalStr\n");
 }
 
 // Without its catalogue the program says so and ends, with code 0, without opening its start window.

@@ -117,9 +117,10 @@ TEST(ScriptParser, ErrorsNameTheProblem) {
         {"key ab", "unknown key"},
         {"key a b", "unexpected words"},
         {"text", "text needs characters"},
-        {"text \xE2\x82\xAC", "Latin-1"}, // the euro sign has no Latin-1 code
-        {"text \xC3", "not UTF-8"},       // cut short
-        {"text \xC0\x80", "not UTF-8"},   // overlong
+        {"text \xE2\x82\xAC", "U+20AC cannot be typed (Latin-1"}, // the euro sign has no Latin-1 code
+        {"text \xE6\x97\xA5", "U+65E5"},                          // nor has a Japanese one
+        {"text \xC3", "not UTF-8"},                               // cut short
+        {"text \xC0\x80", "not UTF-8"},                           // overlong
         {"menu", "command number"},
         {"menu 0", "command number"},
         {"menu 70000", "command number"},
@@ -128,6 +129,8 @@ TEST(ScriptParser, ErrorsNameTheProblem) {
         {"sleep", "milliseconds"},
         {"sleep -1", "milliseconds"},
         {"screenshot", "file name"},
+        {"screenshot shot.gif", ".bmp or .ppm file name"}, // refused before anything runs
+        {"screenshot shot", ".bmp or .ppm file name"},
         {"wait 5", "unexpected words"},
         {"quit now", "unexpected words"},
     };
@@ -138,6 +141,17 @@ TEST(ScriptParser, ErrorsNameTheProblem) {
         EXPECT_EQ(app_ParseScriptLine(c.line, &cmd, &error), -1);
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
     }
+}
+
+// A long line is quoted cut to 80 characters, never inside a UTF-8 character.
+TEST(ScriptParser, LongLinesAreQuotedCut) {
+    const std::string word = "\xC3\xA9" + std::string(100, 'x'); // "é" and then 100 letters
+    ScriptCommand cmd;
+    std::string error;
+    ASSERT_EQ(app_ParseScriptLine("  " + word + "  ", &cmd, &error), -1);
+    EXPECT_EQ(error, "unknown command \"" + word.substr(0, 81) + "...\"");
+    ASSERT_EQ(app_ParseScriptLine(word.substr(0, 81), &cmd, &error), -1);
+    EXPECT_EQ(error, "unknown command \"" + word.substr(0, 81) + "\"");
 }
 
 TEST(ScriptParser, LoadNamesFileAndLineOfTheFirstError) {

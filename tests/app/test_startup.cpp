@@ -25,6 +25,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -311,6 +312,77 @@ TEST_F(StartUp, ThePreferencesFileHoldsEverySettingInOrderAndBringsItBack) {
         EXPECT_EQ(text(TAL_GetSavePath), "");
         EXPECT_EQ(get(TAL_GetRedrawMode), 0u);
     }
+}
+
+// A preferences file that gives no preferences is moved aside with one line on the terminal before the
+// defaults are used (nothing of it applied); a name that is not a regular file is never read, and a store
+// to it fails saying why, leaving it as it was.
+TEST_F(StartUp, DamagedPreferencesAreMovedAsideAndSaidSo) {
+    std::string deep = "VeluraPrefs\n{\n\tTal_SetRedrawMode,\t\t\t5,\n";
+    for (int i = 0; i < 20000; i++) deep += "Group\n{\n";
+    for (const std::string& file :
+         {std::string("\x01\x02\xff garbage {{ ,,\n"), std::string("Window\n{\n}\n"), deep}) {
+        SCOPED_TRACE(file.substr(0, 20));
+        if (engines) stop();
+        writeFile(prefsFile(), file);
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(start());
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, "velura: the preferences in " + prefsFile() + " are damaged: moved to " +
+                            prefsFile() + ".bad, the defaults are used\n");
+        EXPECT_EQ(readFile(prefsFile() + ".bad"), file);
+        EXPECT_FALSE(fs::exists(prefsFile()));
+        EXPECT_EQ(get(TAL_GetRedrawMode), 0u);
+    }
+
+    stop();
+    fs::remove(prefsFile());
+    ASSERT_EQ(mkfifo(prefsFile().c_str(), 0600), 0);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(start());
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "velura: " + prefsFile() + " is not a regular file: the default preferences are used\n");
+    testing::internal::CaptureStderr();
+    Tal_DoMethod(prefs(), TAL_StorePrefs);
+    said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("could not be saved to " + prefsFile() + ": Not a regular file"), std::string::npos)
+        << said;
+    EXPECT_TRUE(fs::is_fifo(prefsFile()));
+    fs::remove(prefsFile());
+}
+
+// A value out of its range takes that setting's default; the other settings of the file stay.
+TEST_F(StartUp, ASettingOutOfRangeTakesItsDefaultAlone) {
+    restart("VeluraPrefs\n{\n}\n");
+    const Tal_Word defaultColour = get(TAL_GetGlobalColourRGB);
+    auto box = [] {
+        return std::vector<LONG>{
+            LONG(Tal_DoMethod(prefs(), TAL_GetWindowX)), LONG(Tal_DoMethod(prefs(), TAL_GetWindowY)),
+            LONG(Tal_DoMethod(prefs(), TAL_GetWindowW)), LONG(Tal_DoMethod(prefs(), TAL_GetWindowH))};
+    };
+    const std::vector<LONG> defaultBox = box();
+    auto file = [](const char* colour, const char* undo, const char* redraw, const char* x, const char* y) {
+        return std::string("VeluraPrefs\n{\n\tTal_SetInterpolatedDisplayMode,\t\t\t1,\n") +
+               "\tTal_SetGlobalColourRGB,\t\t\t" + colour + ",\n\tTal_SetMaxUndoRedoSize,\t\t\t" + undo +
+               ",\n\tTal_SetLoadPath,\t\t\t/kept,\n\tTal_SetRedrawMode,\t\t\t" + redraw +
+               ",\n\tTal_SetWindowX,\t\t\t" + x + ",\n\tTal_SetWindowY,\t\t\t" + y +
+               ",\n\tTal_SetWindowW,\t\t\t200,\n\tTal_SetWindowH,\t\t\t200,\n}\n";
+    };
+    restart(file("green", "-4", "4294967301", "500", "10").c_str()); // 2^32 + 5
+    EXPECT_EQ(get(TAL_GetInterpolatedDisplayMode), 1u);
+    EXPECT_EQ(text(TAL_GetLoadPath), "/kept");
+    EXPECT_EQ(get(TAL_GetGlobalColourRGB), defaultColour);
+    EXPECT_EQ(get(TAL_GetMaxUndoRedoSize), 1u);
+    EXPECT_EQ(get(TAL_GetRedrawMode), 0u);
+    EXPECT_EQ(box(), defaultBox);
+    EXPECT_FALSE(fs::exists(prefsFile() + ".bad"));
+
+    // The same lines in range are taken.
+    restart(file("123456", "7", "5", "10", "20").c_str());
+    EXPECT_EQ(get(TAL_GetGlobalColourRGB), 0x123456u);
+    EXPECT_EQ(get(TAL_GetMaxUndoRedoSize), 7u);
+    EXPECT_EQ(get(TAL_GetRedrawMode), 5u);
+    EXPECT_EQ(box(), (std::vector<LONG>{10, 20, 200, 200}));
 }
 
 TEST_F(StartUp, AFailedStoreKeepsTheOldFileAndSaysSoOnTheTerminal) {

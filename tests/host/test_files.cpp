@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -492,6 +493,97 @@ TEST_F(Files, SafeSaveOfNewAndLinkedFiles) {
     ASSERT_EQ(Tal_SafeSaveCommit(&save), 1u);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(readFile(real), "after");
+}
+
+// A pipe, a device or a folder is never opened as a file: refused at once (a pipe without a writer would
+// make a read wait for ever), through a link as well, and the file information says what it is.
+TEST_F(Files, OnlyRegularFilesAreOpened) {
+    const fs::path fifo = scratch / "pipe", toDevice = scratch / "null", toFifo = scratch / "to-pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", toDevice);
+    fs::create_symlink(fifo, toFifo);
+    fs::create_directories(user / "Data/Prefs/VeluraPrefs.TalStr");
+    fs::create_directories(user);
+    ASSERT_EQ(mkfifo((user / "Velura.etf").c_str(), 0600), 0);
+    struct Case {
+        std::string name;
+        int error;
+    } cases[] = {{fifo.string(), ENODEV},
+                 {toFifo.string(), ENODEV},
+                 {toDevice.string(), ENODEV},
+                 {"Data/Prefs/VeluraPrefs.TalStr", EISDIR},
+                 {"Velura.etf", ENODEV}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* mode : {"r", "rb", "r+", "a", "w"}) {
+            errno = 0;
+            EXPECT_EQ(Tal_OpenFile(c.name.c_str(), mode), nullptr) << mode;
+            EXPECT_EQ(errno, c.error) << mode;
+        }
+        Tal_FileInfo info;
+        ASSERT_EQ(Tal_GetFileInfo(c.name.c_str(), &info), 0);
+        EXPECT_EQ(info.flags, c.error == EISDIR ? TAL_FILEINFO_DIRECTORY : TAL_FILEINFO_SPECIAL);
+    }
+    EXPECT_STREQ(host_FileErrorText(ENODEV), "Not a regular file");
+    struct stat st;
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // A file opened to be written is cut only once it is known to be a file.
+    writeFile(scratch / "plain.txt", "old");
+    FILE* file = Tal_OpenFile((scratch / "plain.txt").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    EXPECT_EQ(readFile(scratch / "plain.txt"), "");
+}
+
+// The safe save writes nothing but a file: a link to a device or a pipe, or a pipe itself, as the target
+// fails at the open, with nothing written, created or replaced.
+TEST_F(Files, SafeSaveReplacesOnlyFiles) {
+    const fs::path fifo = scratch / "pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", scratch / "prefs-to-null");
+    fs::create_symlink(fifo, scratch / "prefs-to-pipe");
+    for (const fs::path& target : {fifo, scratch / "prefs-to-null", scratch / "prefs-to-pipe"}) {
+        SCOPED_TRACE(target.string());
+        Tal_SafeSave save;
+        errno = 0;
+        EXPECT_EQ(Tal_SafeSaveOpen(&save, target.c_str(), "w"), nullptr);
+        EXPECT_EQ(errno, ENODEV);
+    }
+    EXPECT_EQ(namesIn(scratch), (std::set<std::string>{"install", "pipe", "prefs-to-null", "prefs-to-pipe"}));
+    EXPECT_TRUE(fs::is_symlink(scratch / "prefs-to-null"));
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    struct stat st;
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// Temporary files of safe saves whose process was killed go at the next start; those of a process that
+// runs, and every other name, stay.
+TEST_F(Files, StaleSafeSavesAreRemoved) {
+    // A process id that is certainly free: a child that has been waited for.
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    const std::string dead = ".velura-save-" + std::to_string(gone) + "-AbC123";
+    const std::string live = ".velura-save-" + std::to_string(getpid()) + "-xYz789";
+    const std::vector<std::string> kept = {live, ".velura-save-" + std::to_string(gone) + "-short",
+                                           ".velura-save-x" + std::to_string(gone) + "-AbC123",
+                                           "velura-save-1-AbC123", "picture.bmp"};
+    for (const fs::path& dir : {user, user / "Data/Prefs"}) {
+        writeFile(dir / dead, "half");
+        for (const std::string& name : kept) writeFile(dir / name, "mine");
+    }
+    writeFile(scratch / dead, "not in a folder of ours");
+    host_RemoveStaleSafeSaves();
+    EXPECT_EQ(namesIn(user / "Data/Prefs"), std::set<std::string>(kept.begin(), kept.end()));
+    std::set<std::string> top(kept.begin(), kept.end());
+    top.insert("Data");
+    EXPECT_EQ(namesIn(user), top);
+    EXPECT_TRUE(fs::exists(scratch / dead));
 }
 
 TEST_F(Files, NamesThatDoNotFitFailInsteadOfBeingCut) {

@@ -198,6 +198,18 @@ inline std::pair<UBYTE, int> frameOf(const Bytes& f) {
     return {0, 0};
 }
 
+// The file with the size its frame header claims changed (the picture data stays as it was).
+inline Bytes withClaimedSize(Bytes jpeg, UWORD width, UWORD height) {
+    for (const Segment& s : segments(jpeg))
+        if (s.marker == 0xC0 || s.marker == 0xC2) {
+            jpeg[s.at + 5] = UBYTE(height >> 8);
+            jpeg[s.at + 6] = UBYTE(height);
+            jpeg[s.at + 7] = UBYTE(width >> 8);
+            jpeg[s.at + 8] = UBYTE(width);
+        }
+    return jpeg;
+}
+
 // The start-of-frame marker of a file.
 inline UBYTE frameOfFile(const fs::path& file) {
     return frameOf(readFile(file)).first;

@@ -92,13 +92,39 @@ TEST_F(ConvertTest, UsageErrors) {
     for (const char* arguments :
          {"", "a.jpg", "a.jpg -o x.jpg -d .", "a.jpg a.jpg -o x.jpg", "a.jpg -o x.jpg --quality 0",
           "a.jpg -o x.jpg --reduce 3", "a.jpg -o x.unknown", "a.jpg -o x.jpg --format XYZ",
-          "a.jpg -o x.jpg --bogus"}) {
+          "a.jpg -o x.jpg --bogus", "a.jpg -o x.jpg -o y.jpg", "a.jpg -d . -d ."}) {
         SCOPED_TRACE(arguments);
         EXPECT_EQ(convert(arguments), 2);
         EXPECT_FALSE(errors.empty());
     }
     EXPECT_FALSE(fs::exists(path("x.jpg")));
     EXPECT_EQ(convert("--help"), 0);
+}
+
+// An output name without an extension is saved as JPEG; every format word of the library either saves or
+// says that it cannot be saved (never that it is unknown); a missing output folder is named as such.
+TEST_F(ConvertTest, OutputNamesFormatsAndFolders) {
+    cjpeg(testPicture(8, 8), "a.jpg");
+    ASSERT_EQ(convert("a.jpg -o plain"), 0) << errors;
+    EXPECT_EQ(output("identify -format '%m %w' " + quoted(path("plain"))), "JPEG 8");
+
+    for (std::string word : {"BMP", "GIF", "ILBM", "IFFDEEP", "JPEG", "TARGA"}) {
+        std::string lower = word;
+        for (char& c : lower) c = char(std::tolower(UBYTE(c)));
+        for (const std::string& arguments : {"a.jpg -o x." + lower, "a.jpg -o y --format " + word}) {
+            SCOPED_TRACE(arguments);
+            const int status = convert(arguments);
+            if (status == 0) continue; // the saver is there
+            EXPECT_EQ(status, 2);
+            EXPECT_EQ(errors,
+                      "velura-convert: " + word + ": " + TALIO_ErrorText(TALIO_ERR_CANNOT_SAVE) + "\n");
+        }
+    }
+
+    EXPECT_EQ(convert("a.jpg -d nowhere"), 1);
+    EXPECT_EQ(errors, "velura-convert: nowhere: the folder does not exist\n");
+    EXPECT_EQ(convert("a.jpg -d a.jpg"), 1);
+    EXPECT_EQ(errors, "velura-convert: a.jpg: this is not a folder\n");
 }
 
 TEST_F(ConvertTest, ASaveThatFailsHalfWayLeavesTheOldFile) {

@@ -263,6 +263,7 @@ TEST_F(ImageFileTest, FailedLoadsLeaveNoImage) {
     const Bytes jpeg = readFile(cjpeg(testPicture(64, 64), "whole.jpg"));
     writeFile(path("zeros"), Bytes(512, 0));
     writeFile(path("truncated.jpg"), Bytes(jpeg.begin(), jpeg.begin() + long(jpeg.size() / 2)));
+    writeFile(path("huge.jpg"), withClaimedSize(jpeg, 20000, 20000));
     // A real file whose path does not fit the image's path field.
     fs::path deep = dir;
     while (deep.string().size() < TAL_PATH_SIZE) deep /= std::string(40, 'd');
@@ -278,6 +279,7 @@ TEST_F(ImageFileTest, FailedLoadsLeaveNoImage) {
     for (const Case& c : {Case{path("missing.jpg"), TALIO_ERR_OPEN, TALIO_ErrorText(TALIO_ERR_OPEN)},
                           Case{path("zeros"), TALIO_ERR_UNKNOWN, TALIO_ErrorText(TALIO_ERR_UNKNOWN)},
                           Case{path("truncated.jpg"), TALIO_ERR_DAMAGED, TALIO_ErrorText(TALIO_ERR_DAMAGED)},
+                          Case{path("huge.jpg"), TALIO_ERR_TOO_LARGE, TALIO_ErrorText(TALIO_ERR_TOO_LARGE)},
                           Case{deep / "deep.jpg", TALIO_ERR_OPEN, TAL_PATH_TOO_LONG_TEXT}}) {
         SCOPED_TRACE(c.file.filename().string());
         EXPECT_EQ(loadImage(c.file, TAL_LOAD_QUIET), nullptr);
@@ -292,7 +294,9 @@ TEST_F(ImageFileTest, FailedLoadsLeaveNoImage) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(loadImage(deep / "deep.jpg", 0), nullptr);
     const std::string shown = testing::internal::GetCapturedStderr();
-    EXPECT_NE(shown.find(std::string("msgbox: File Error | ") + TAL_PATH_TOO_LONG_TEXT), std::string::npos);
+    EXPECT_NE(shown.find(std::string("msgbox: File Error | deep.jpg ") + TAL_PATH_TOO_LONG_TEXT),
+              std::string::npos)
+        << shown;
     EXPECT_EQ(shown.find("msgbox:"), shown.rfind("msgbox:"));
     // Neither path nor stream: nothing to load (and no requester to ask).
     EXPECT_EQ(Tal__LoadImageA(nullptr, 0, 0, TAL_LOAD_QUIET, nullptr), nullptr);

@@ -2,6 +2,8 @@
 // saving through a temporary file, error texts, the loader and saver list files.
 #include "talio_test.h"
 
+#include <sys/stat.h>
+
 #include "ui/Group.h"
 #include "host/dos.h"
 #include "host/msgbox.h"
@@ -181,6 +183,9 @@ TEST_F(RegistryTest, QuietLoadErrors) {
     Bytes cmyk = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x08, 'E', 'x', 'i', 'f', 0, 0};
     cmyk.insert(cmyk.end(), adobe.begin() + 2, adobe.end());
     writeFile(path("cmyk.jpg"), cmyk);
+    // A pipe and a device are refused at once, never read (a pipe without a writer would wait for ever).
+    ASSERT_EQ(mkfifo(path("pipe.jpg").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", path("zero.jpg"));
     struct Case {
         const char* name;
         ULONG error;
@@ -189,7 +194,8 @@ TEST_F(RegistryTest, QuietLoadErrors) {
     for (const Case& c :
          {Case{"missing", TALIO_ERR_OPEN}, Case{"empty", TALIO_ERR_READ}, Case{"zeros", TALIO_ERR_UNKNOWN},
           Case{"truncated.jpg", TALIO_ERR_DAMAGED}, Case{"cmyk.jpg", TALIO_ERR_UNSUPPORTED},
-          Case{"", TALIO_ERR_OPEN} /* the folder itself */}) {
+          Case{"", TALIO_ERR_OPEN} /* the folder itself */, Case{"pipe.jpg", TALIO_ERR_OPEN},
+          Case{"zero.jpg", TALIO_ERR_OPEN}}) {
         SCOPED_TRACE(c.name);
         ULONG error = 0, tagged = 0;
         const auto tags = Tal_MakeTags(TALIO_TAG_Error, &tagged);
@@ -207,9 +213,9 @@ TEST_F(RegistryTest, ALoadThatIsNotQuietShowsItsError) {
     testing::internal::CaptureStderr();
     ULONG error = 0;
     EXPECT_EQ(TALIO_AutoLoadBufferA(path("missing").c_str(), 0, &error, nullptr), nullptr);
-    EXPECT_NE(
-        testing::internal::GetCapturedStderr().find("msgbox: File Error | The file could not be opened."),
-        std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "msgbox: File Error | missing The file could not be opened."),
+              std::string::npos);
 }
 
 TEST_F(RegistryTest, IdentifyOnlyGivesTheSizeWithoutPixels) {
@@ -260,25 +266,40 @@ TEST_F(RegistryTest, EveryIdentifyAndLoadStartsCleanAtTheStartOfTheFile) {
     TALIO_FreeBuffer(b);
 }
 
-TEST_F(RegistryTest, SizesBeyondTheLimitsFailBeforeAnyAllocation) {
-    // 65500 × 65500 is a valid JPEG header: identified, but far too many pixels for a buffer.
-    Bytes jpeg = readFile(cjpeg(testPicture(8, 8), "small.jpg"));
-    for (size_t p = 2; p + 9 < jpeg.size();) {
-        if (jpeg[p + 1] == 0xC0) {
-            jpeg[p + 5] = jpeg[p + 7] = 0xFF;
-            jpeg[p + 6] = jpeg[p + 8] = 0xDC;
-            break;
-        }
-        p += 2 + (size_t(jpeg[p + 2]) << 8 | jpeg[p + 3]);
-    }
-    writeFile(path("huge.jpg"), jpeg);
+// A picture larger than the program opens (more than 32767 on a side, or than 16384 × 16384 pixels in all)
+// is refused before any allocation with its own error and text, shown with the file's name.
+TEST_F(RegistryTest, SizesBeyondTheLimitsAreTooLargeBeforeAnyAllocation) {
+    EXPECT_FALSE(TALIO_TooLarge(32767, 8192));
+    EXPECT_FALSE(TALIO_TooLarge(16384, 16384));
+    EXPECT_TRUE(TALIO_TooLarge(32768, 1));
+    EXPECT_TRUE(TALIO_TooLarge(1, 32768));
+    EXPECT_TRUE(TALIO_TooLarge(16385, 16384));
+    const Bytes jpeg = readFile(cjpeg(testPicture(8, 8), "small.jpg"));
+    writeFile(path("huge.jpg"), withClaimedSize(jpeg, 65500, 65500)); // a valid JPEG header
+    writeFile(path("wide.jpg"), withClaimedSize(jpeg, 32768, 8));
+    writeFile(path("many.jpg"), withClaimedSize(jpeg, 20000, 20000));
     ULONG error = 0;
     TALIO_ImageBuffer* sized = load(path("huge.jpg"), &error, TALIO_LOAD_QUIET | TALIO_LOAD_IDENTIFY);
     ASSERT_NE(sized, nullptr);
     EXPECT_EQ(sized->width, 65500u);
     TALIO_FreeBuffer(sized);
-    EXPECT_EQ(load(path("huge.jpg"), &error), nullptr);
-    EXPECT_EQ(error, TALIO_ERR_MEMORY);
+    for (const char* name : {"huge.jpg", "wide.jpg", "many.jpg"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(load(path(name), &error), nullptr);
+        EXPECT_EQ(error, TALIO_ERR_TOO_LARGE);
+    }
+    EXPECT_STREQ(TALIO_ErrorText(TALIO_ERR_TOO_LARGE), Tal_GetCatalogueText(561));
+    // Shown, with the memory to spare (no reduction offered).
+    setenv("VELURA_FREE_MEMORY", "1000000000000000", 1);
+    host_QueueMessageBoxAnswer(1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(load(path("many.jpg"), &error, 0), nullptr);
+    EXPECT_NE(
+        testing::internal::GetCapturedStderr().find(
+            "msgbox: File Error | many.jpg The picture is too large: Velura opens pictures of up to 16384 "
+            "\xC3\x97 16384 pixels, at most 32767 on a side."),
+        std::string::npos);
+    unsetenv("VELURA_FREE_MEMORY");
 }
 
 TEST_F(RegistryTest, TooBigRequesterOffersAReducedLoadUnlessQuiet) {
@@ -374,7 +395,7 @@ TEST_F(RegistryTest, ProgressDisplaysOfLoadsAndSaves) {
 TEST_F(RegistryTest, ErrorTextsStayInsideTheTable) {
     EXPECT_STREQ(TALIO_ErrorText(10), "The file could not be opened.");
     EXPECT_STREQ(TALIO_ErrorText(12), Tal_GetCatalogueText(343));
-    for (ULONG outside : {0u, 13u, 99u, 0xFFFFFFFFu})
+    for (ULONG outside : {0u, 14u, 99u, 0xFFFFFFFFu})
         EXPECT_STREQ(TALIO_ErrorText(outside), TALIO_ErrorText(6));
     EXPECT_EQ(TALIO_ErrorNumberRequest(TALIO_ERR_CANCELLED), 1u);
     host_QueueMessageBoxAnswer(1);
