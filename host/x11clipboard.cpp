@@ -42,7 +42,9 @@ constexpr size_t kMaxChunk = 256u << 10;   // the largest piece written at once
 
 std::atomic<Display*> linkDisplay{nullptr};
 XErrorHandler previousHandler = nullptr;
+XIOErrorHandler previousIOHandler = nullptr;
 std::mutex handlerLock;
+std::atomic<bool> connectionLost{false};
 
 int onXError(Display* display, XErrorEvent* event) {
     static thread_local bool inside = false; // a chain that leads back here ends
@@ -53,16 +55,23 @@ int onXError(Display* display, XErrorEvent* event) {
     return result;
 }
 
-void installErrorHandler() {
-    std::lock_guard guard(handlerLock);
-    XErrorHandler was = XSetErrorHandler(onXError);
-    if (was != onXError) previousHandler = was;
+// A lost connection of ours ends the link's work instead of the program (Xlib's own handlers exit).
+int onIOError(Display* display) {
+    if (display == linkDisplay.load()) {
+        connectionLost = true;
+        return 0;
+    }
+    return previousIOHandler ? previousIOHandler(display) : 0;
 }
 
-// A lost connection ends the link's work instead of the program.
-std::atomic<bool> connectionLost{false};
 void onConnectionLost(Display*, void*) {
     connectionLost = true;
+}
+
+void installErrorHandlers() {
+    std::lock_guard guard(handlerLock);
+    if (XErrorHandler was = XSetErrorHandler(onXError); was != onXError) previousHandler = was;
+    if (XIOErrorHandler was = XSetIOErrorHandler(onIOError); was != onIOError) previousIOHandler = was;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -142,7 +151,7 @@ bool Link::start() {
         XCloseDisplay(display);
         return false;
     }
-    installErrorHandler();
+    installErrorHandlers();
     connectionLost = false;
     linkDisplay = display;
     XSetIOErrorExitHandler(display, onConnectionLost, nullptr);
@@ -216,9 +225,9 @@ void Link::run() {
     if (!connectionLost) {
         if (owned_) XSetSelectionOwner(display_, atoms_.clipboard, None, ownedSince);
         XDestroyWindow(display_, window_);
-        XCloseDisplay(display_);
     }
-    // A lost connection is left as it is: Xlib may still hold it in the failing call's state.
+    // A lost connection only has its memory freed.
+    XCloseDisplay(display_);
     linkDisplay = nullptr;
     display_ = nullptr;
     running_ = false;

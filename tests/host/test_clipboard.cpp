@@ -247,4 +247,20 @@ TEST(DesktopClipboard, TextsMoveBetweenVeluraAndOtherPrograms) {
     unsetenv("DISPLAY");
 }
 
+
+TEST(DesktopClipboard, ADisplayThatGoesAwayLeavesTheProgramsOwnClipboard) {
+    if (!onPath("Xvfb")) GTEST_SKIP() << "needs Xvfb (package xvfb)";
+    VirtualDisplay xvfb;
+    const std::string why = xvfb.start();
+    ASSERT_TRUE(why.empty()) << why;
+    setenv("DISPLAY", xvfb.name().c_str(), 1);
+    ASSERT_TRUE(host_StartDesktopClipboard());
+    setText("kept");
+    xvfb.stop();
+    setText("still here");
+    EXPECT_EQ(clipboardText(), "still here");
+    host_StopDesktopClipboard();
+    unsetenv("DISPLAY");
+}
+
 } // namespace
