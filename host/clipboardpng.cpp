@@ -102,8 +102,20 @@ struct Decoded {
     ULONG width, height, channels;
 };
 
+// No block libpng asks for can be larger than the file and its rows: a chunk that claims more is refused
+// before anything is allocated for it.
+png_voidp boundedMalloc(png_structp png, png_alloc_size_t size) {
+    const auto* source = static_cast<const Source*>(png_get_mem_ptr(png));
+    return size <= source->length + (size_t(1) << 20) ? std::malloc(size) : nullptr;
+}
+
+void boundedFree(png_structp, png_voidp block) {
+    std::free(block);
+}
+
 bool decode(Source* source, ULONG maxSide, Decoded* d) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
+    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning, source,
+                                               boundedMalloc, boundedFree);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);
     if (!info || setjmp(png_jmpbuf(png))) {
