@@ -12,8 +12,8 @@
 namespace {
 
 constexpr auto kHoldWait = std::chrono::seconds(5);
-constexpr ULONG kFetchWait = 3000;        // milliseconds for another program to hand over its contents
-constexpr ULONG kMaxForeignSide = 32767;  // the largest picture side the program has
+constexpr ULONG kFetchWait = 3000;       // milliseconds for another program to hand over its contents
+constexpr ULONG kMaxForeignSide = 32767; // the largest picture side the program has
 
 std::timed_mutex hold;
 std::mutex stateLock; // guards what follows
@@ -48,7 +48,11 @@ std::string latin1Of(const std::string& utf8) {
     std::string out;
     for (size_t i = 0; i < utf8.size();) {
         const auto c = UBYTE(utf8[i]);
-        int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        int more = c < 0x80             ? 0
+                   : (c & 0xE0) == 0xC0 ? 1
+                   : (c & 0xF0) == 0xE0 ? 2
+                   : (c & 0xF8) == 0xF0 ? 3
+                                        : -1;
         if (more < 0) {
             out += '?';
             i++;
@@ -78,7 +82,8 @@ void takeOver(const host__DesktopContents& d) {
         }
     }
     auto made = std::make_shared<host__ClipboardContents>();
-    if (!d.png.empty()) made->bitmap = host__PngToBitmap(d.png.data(), d.png.size(), &made->bitmapLength, kMaxForeignSide);
+    if (!d.png.empty())
+        made->bitmap = host__PngToBitmap(d.png.data(), d.png.size(), &made->bitmapLength, kMaxForeignSide);
     if (d.hasText) {
         made->text = latin1Of(d.text);
         made->hasText = true;

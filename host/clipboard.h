@@ -52,10 +52,10 @@ UBYTE* host__PngToBitmap(const UBYTE* png, size_t length, size_t* bitmapLength, 
 
 // What the desktop's clipboard holds when another program owns it.
 struct host__DesktopContents {
-    ULONG owner = 0;         // the owning window
-    ULONG stamp = 0;         // when it took the clipboard, when it says
-    std::vector<UBYTE> png;  // an image/png, or empty
-    std::string text;        // UTF-8, or empty
+    ULONG owner = 0;        // the owning window
+    ULONG stamp = 0;        // when it took the clipboard, when it says
+    std::vector<UBYTE> png; // an image/png, or empty
+    std::string text;       // UTF-8, or empty
     bool hasText = false;
 };
 enum class host__DesktopState {

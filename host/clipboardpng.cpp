@@ -60,8 +60,8 @@ bool encode(const UBYTE* pixels, ULONG width, ULONG rows, size_t rowBytes, ULONG
         return false;
     }
     png_set_write_fn(png, out, appendData, flushNothing);
-    png_set_IHDR(png, info, width, rows, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, rows, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // A clipboard transfer is read once: speed matters more than size.
     png_set_compression_level(png, 1);
     png_write_info(png, info);
@@ -114,8 +114,8 @@ void boundedFree(png_structp, png_voidp block) {
 }
 
 bool decode(Source* source, ULONG maxSide, Decoded* d) {
-    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning, source,
-                                               boundedMalloc, boundedFree);
+    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning,
+                                               source, boundedMalloc, boundedFree);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);
     if (!info || setjmp(png_jmpbuf(png))) {

@@ -31,8 +31,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kAnswerWait = 2s;        // for the owner of a selection to answer one request
-constexpr auto kTransferIdle = 10s;     // an incremental transfer nobody reads is dropped
+constexpr auto kAnswerWait = 2s;           // for the owner of a selection to answer one request
+constexpr auto kTransferIdle = 10s;        // an incremental transfer nobody reads is dropped
 constexpr size_t kMaxForeign = 256u << 20; // the most taken from another program
 constexpr size_t kMaxChunk = 256u << 10;   // the largest piece written at once
 
@@ -128,7 +128,7 @@ class Link {
     std::deque<Command> commands_;
     // The thread's own state.
     std::shared_ptr<const host__ClipboardContents> contents_; // what we offer while we own the selection
-    std::shared_ptr<const std::vector<UBYTE>> png_;          // its PNG, made at the first request
+    std::shared_ptr<const std::vector<UBYTE>> png_;           // its PNG, made at the first request
     bool owned_ = false;
     Time ownedSince = CurrentTime;
     std::list<Transfer> transfers_;
@@ -159,9 +159,9 @@ bool Link::start() {
     const Window root = DefaultRootWindow(display);
     window_ = XCreateSimpleWindow(display, root, 0, 0, 1, 1, 0, 0, 0);
     XSelectInput(display, window_, PropertyChangeMask);
-    const char* names[] = {"CLIPBOARD",  "TARGETS", "TIMESTAMP",                "INCR",       "image/png",
-                           "UTF8_STRING", "TEXT",    "text/plain;charset=utf-8", "text/plain", "VELURA_CLIPBOARD",
-                           "VELURA_TIME"};
+    const char* names[] = {"CLIPBOARD",  "TARGETS",          "TIMESTAMP",  "INCR",
+                           "image/png",  "UTF8_STRING",      "TEXT",       "text/plain;charset=utf-8",
+                           "text/plain", "VELURA_CLIPBOARD", "VELURA_TIME"};
     Atom got[11];
     XInternAtoms(display, const_cast<char**>(names), 11, False, got);
     atoms_ = {got[0], got[1], got[2], got[3], got[4], got[5], got[6], got[7], got[8], got[9], got[10]};
@@ -342,8 +342,8 @@ void Link::answer(const XSelectionRequestEvent& request) {
     reply.xselection.property = None;
     // Obsolete requestors name no property: the target's name serves.
     const Atom property = request.property != None ? request.property : request.target;
-    const bool ours = owned_ && contents_ && request.selection == atoms_.clipboard && request.owner == window_ &&
-                      (request.time == CurrentTime || request.time >= ownedSince);
+    const bool ours = owned_ && contents_ && request.selection == atoms_.clipboard &&
+                      request.owner == window_ && (request.time == CurrentTime || request.time >= ownedSince);
     if (ours) {
         const Atom target = request.target;
         const bool text = contents_->hasText;
@@ -351,7 +351,8 @@ void Link::answer(const XSelectionRequestEvent& request) {
             std::vector<long> list = {long(atoms_.targets), long(atoms_.timestamp)};
             if (pngOfContents()) list.push_back(long(atoms_.png));
             if (text)
-                for (Atom a : {atoms_.utf8, atoms_.plainUtf8, XA_STRING, atoms_.text, atoms_.plain}) list.push_back(long(a));
+                for (Atom a : {atoms_.utf8, atoms_.plainUtf8, XA_STRING, atoms_.text, atoms_.plain})
+                    list.push_back(long(a));
             XChangeProperty(display_, request.requestor, property, XA_ATOM, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(list.data()), int(list.size()));
             reply.xselection.property = property;
@@ -380,7 +381,8 @@ bool Link::send(Window requestor, Atom property, Atom type, std::shared_ptr<cons
     const size_t maxRequest = std::max<size_t>(XExtendedMaxRequestSize(display_), XMaxRequestSize(display_));
     const size_t chunk = std::min(kMaxChunk, maxRequest * 4 - 1024);
     if (data->size() <= chunk) {
-        XChangeProperty(display_, requestor, property, type, 8, PropModeReplace, data->data(), int(data->size()));
+        XChangeProperty(display_, requestor, property, type, 8, PropModeReplace, data->data(),
+                        int(data->size()));
         return true;
     }
     XSelectInput(display_, requestor, PropertyChangeMask);
@@ -486,7 +488,8 @@ bool Link::convert(Atom target, Atom* type, std::vector<UBYTE>* data) {
         return e.type == SelectionNotify && e.xselection.requestor == link.window_ &&
                e.xselection.selection == link.atoms_.clipboard && e.xselection.target == link.pendingTarget_;
     };
-    if (!waitFor(&event, Clock::now() + kAnswerWait, answered) || event.xselection.property == None) return false;
+    if (!waitFor(&event, Clock::now() + kAnswerWait, answered) || event.xselection.property == None)
+        return false;
     int format = 0;
     if (!readProperty(type, &format, data)) return false;
     if (*type != atoms_.incr) return true;
@@ -520,11 +523,14 @@ std::pair<host__DesktopState, host__DesktopContents> Link::fetch() {
     if (convert(atoms_.targets, &type, &data) && type == XA_ATOM)
         for (size_t i = 0; i + sizeof(long) <= data.size(); i += sizeof(long))
             offered.push_back(Atom(*reinterpret_cast<const long*>(data.data() + i)));
-    const auto offers = [&](Atom a) { return offered.empty() || std::find(offered.begin(), offered.end(), a) != offered.end(); };
+    const auto offers = [&](Atom a) {
+        return offered.empty() || std::find(offered.begin(), offered.end(), a) != offered.end();
+    };
     if (std::find(offered.begin(), offered.end(), atoms_.timestamp) != offered.end() &&
         convert(atoms_.timestamp, &type, &data) && data.size() >= sizeof(long))
         out.stamp = ULONG(*reinterpret_cast<const long*>(data.data()));
-    if (offers(atoms_.png) && convert(atoms_.png, &type, &data) && type == atoms_.png) out.png = std::move(data);
+    if (offers(atoms_.png) && convert(atoms_.png, &type, &data) && type == atoms_.png)
+        out.png = std::move(data);
     for (Atom target : {atoms_.utf8, XA_STRING}) {
         if (!offers(target) || !convert(target, &type, &data)) continue;
         out.text.assign(data.begin(), data.end());

@@ -185,7 +185,8 @@ bool storeRow(TALIO_ImageBuffer* b, const Layout& l, const UBYTE* row, ULONG y, 
 ULONG paste(const ClipboardTALIOInstance* self, TALIO_Header* header, const UBYTE* block, const Layout& l) {
     TALIO_ImageBuffer* b = header->buffer;
     // The clipboard may have changed since Identify sized the buffer.
-    if (l.width != b->width || l.height != b->height || l.bits != self->identifiedBits) return TALIO_ERR_DAMAGED;
+    if (l.width != b->width || l.height != b->height || l.bits != self->identifiedBits)
+        return TALIO_ERR_DAMAGED;
     if (l.bits <= 8) {
         const UBYTE* entry = block + l.paletteOffset;
         for (ULONG i = 0; i < std::min<ULONG>(l.paletteEntries, 256); i++, entry += 4)
@@ -196,7 +197,8 @@ ULONG paste(const ClipboardTALIOInstance* self, TALIO_Header* header, const UBYT
     for (ULONG r = 0; r < l.height; r++) {
         const ULONG y = l.topDown ? r : l.height - 1 - r;
         if (!storeRow(b, l, block + l.rowsOffset + size_t(r) * l.rowBytes, y, bgr)) return TALIO_ERR_DAMAGED;
-        if ((r + 1) % step == 0 && !TALIO_SetProgressDisplay(header, r + 1, l.height)) return TALIO_ERR_CANCELLED;
+        if ((r + 1) % step == 0 && !TALIO_SetProgressDisplay(header, r + 1, l.height))
+            return TALIO_ERR_CANCELLED;
     }
     return TALIO_OK;
 }

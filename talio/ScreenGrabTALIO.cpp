@@ -55,11 +55,11 @@ ULONG buildLoadOptions(ScreenGrabTALIOInstance* self) {
     const Options opts = currentOptions();
     ULONG choice = 0, slider = 0;
     const ULONG group = Tal_CreateObjects(
-        0, TAL_TREE_VGROUP,                                                                             //
-        TAL_TREE_VGROUP, TAL_SetGroupFrame, 1, TAL_SetLabel, Tal_GetCatalogueText(kCaptureText),        //
-        TAL_TREE_OBJECT, "MutualExclude", TAL_TREE_HANDLE, &choice,                                     //
-        TAL_TREE_TEXT, Tal_GetCatalogueText(kWholeScreenText), TAL_TREE_CLOSE, TAL_TREE_CLOSE,          //
-        TAL_TREE_HGROUP, TAL_TREE_LABEL, Tal_GetCatalogueText(kDelayText),                              //
+        0, TAL_TREE_VGROUP,                                                                            //
+        TAL_TREE_VGROUP, TAL_SetGroupFrame, 1, TAL_SetLabel, Tal_GetCatalogueText(kCaptureText),       //
+        TAL_TREE_OBJECT, "MutualExclude", TAL_TREE_HANDLE, &choice,                                    //
+        TAL_TREE_TEXT, Tal_GetCatalogueText(kWholeScreenText), TAL_TREE_CLOSE, TAL_TREE_CLOSE,         //
+        TAL_TREE_HGROUP, TAL_TREE_LABEL, Tal_GetCatalogueText(kDelayText),                             //
         TAL_TREE_OBJECT, "CompactSlider", TAL_TREE_HANDLE, &slider, TAL_SetMinimum, 0, TAL_SetMaximum, //
         kMaxDelay, TAL_SetValue, opts.delay, TAL_SetValueFormat, "%lds", TAL_TREE_CLOSE, TAL_TREE_CLOSE,
         TAL_TREE_CLOSE);

@@ -40,7 +40,9 @@ void empty() {
 
 // The RGB picture of a 24-bit bottom-up bitmap with a 40-byte header.
 Picture pictureOf(const UBYTE* bitmap) {
-    auto le = [&](size_t at) { return ULONG(bitmap[at] | bitmap[at + 1] << 8 | bitmap[at + 2] << 16 | bitmap[at + 3] << 24); };
+    auto le = [&](size_t at) {
+        return ULONG(bitmap[at] | bitmap[at + 1] << 8 | bitmap[at + 2] << 16 | bitmap[at + 3] << 24);
+    };
     Picture pic{le(4), le(8), 3, {}};
     const size_t rowBytes = (size_t(pic.width) * 3 + 3) & ~size_t(3);
     for (ULONG y = 0; y < pic.height; y++)
@@ -55,7 +57,9 @@ Picture pictureOf(const UBYTE* bitmap) {
 Picture overWhite(const std::string& pam) {
     const size_t body = pam.find("ENDHDR\n");
     if (pam.compare(0, 3, "P7\n") != 0 || body == std::string::npos) return {};
-    auto field = [&](const char* name) { return ULONG(std::stoul(pam.substr(pam.find(name) + std::strlen(name)))); };
+    auto field = [&](const char* name) {
+        return ULONG(std::stoul(pam.substr(pam.find(name) + std::strlen(name))));
+    };
     const ULONG width = field("WIDTH "), height = field("HEIGHT "), depth = field("DEPTH ");
     const bool alpha = pam.find("_ALPHA") < body;
     Picture pic{width, height, 3, {}};
@@ -123,7 +127,8 @@ TEST_F(ClipboardPng, EveryKindOfPngBecomesTheBitmapNetpbmSees) {
     Picture colour = testPicture(13, 7);
     Picture grey = testPicture(13, 7, 1);
     Picture few{13, 7, 3, {}};
-    for (size_t i = 0; i < 13 * 7; i++) few.samples.insert(few.samples.end(), {UBYTE(i % 3 * 100), 50, UBYTE(i % 2 * 200)});
+    for (size_t i = 0; i < 13 * 7; i++)
+        few.samples.insert(few.samples.end(), {UBYTE(i % 3 * 100), 50, UBYTE(i % 2 * 200)});
     writeFile(dir / "colour.ppm", pnmBytes(colour));
     writeFile(dir / "grey.pgm", pnmBytes(grey));
     writeFile(dir / "few.ppm", pnmBytes(few));
@@ -230,7 +235,8 @@ TEST(DesktopClipboard, TextsMoveBetweenVeluraAndOtherPrograms) {
     empty();
     EXPECT_EQ(output("xclip -selection clipboard -o 2>/dev/null"), "");
 
-    ASSERT_EQ(run("printf 'caf\\303\\251 \\342\\202\\254' | xclip -selection clipboard -i >/dev/null 2>&1"), 0);
+    ASSERT_EQ(run("printf 'caf\\303\\251 \\342\\202\\254' | xclip -selection clipboard -i >/dev/null 2>&1"),
+              0);
     std::string seen;
     for (int i = 0; i < 200 && seen.empty(); i++) {
         seen = clipboardText();
@@ -246,7 +252,6 @@ TEST(DesktopClipboard, TextsMoveBetweenVeluraAndOtherPrograms) {
     xvfb.stop();
     unsetenv("DISPLAY");
 }
-
 
 TEST(DesktopClipboard, ADisplayThatGoesAwayLeavesTheProgramsOwnClipboard) {
     if (!onPath("Xvfb")) GTEST_SKIP() << "needs Xvfb (package xvfb)";

@@ -25,7 +25,8 @@ void put32(Bytes& b, ULONG v) {
 }
 
 // A bitmap: the 40-byte header (image size and resolutions 0), then `rest` (masks, colours, rows) as given.
-Bytes bitmap(int32_t width, int32_t height, UWORD bits, ULONG compression, ULONG coloursUsed, const Bytes& rest) {
+Bytes bitmap(int32_t width, int32_t height, UWORD bits, ULONG compression, ULONG coloursUsed,
+             const Bytes& rest) {
     Bytes b;
     put32(b, 40);
     put32(b, ULONG(width));
@@ -99,7 +100,9 @@ class ClipboardTest : public TalioFixture {
         TalioFixture::TearDown();
     }
 
-    TALIO_ImageBuffer* paste(ULONG* error) { return TALIO_LoadBufferFromTALIOA(clip, TALIO_LOAD_QUIET, error, nullptr); }
+    TALIO_ImageBuffer* paste(ULONG* error) {
+        return TALIO_LoadBufferFromTALIOA(clip, TALIO_LOAD_QUIET, error, nullptr);
+    }
 
     // The pasted picture as RGB samples; empty when the paste failed.
     Picture pasted(ULONG* error) {
@@ -145,25 +148,33 @@ TEST_F(ClipboardTest, PastesEveryBitCountInItsRowOrder) {
     };
     const Case cases[] = {
         {"24 bits, width 5: rows of 16 bytes, B G R turned round",
-         bitmap(5, 2, 24, 0, 0,
-                {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0xEE, //
-                 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 0xEE}),
+         bitmap(5, 2, 24, 0, 0, {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 0xEE, //
+                                 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 0xEE}),
          rgbPicture(5, 2, {23, 22, 21, 26, 25, 24, 29, 28, 27, 32, 31, 30, 35, 34, 33, //
-                           3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13})},
-        {"24 bits top-down", bitmap(1, -2, 24, 0, 0, {1, 2, 3, 0, 4, 5, 6, 0}), rgbPicture(1, 2, {3, 2, 1, 6, 5, 4})},
+                           3,  2,  1,  6,  5,  4,  9,  8,  7,  12, 11, 10, 15, 14, 13})},
+        {"24 bits top-down", bitmap(1, -2, 24, 0, 0, {1, 2, 3, 0, 4, 5, 6, 0}),
+         rgbPicture(1, 2, {3, 2, 1, 6, 5, 4})},
         {"8 bits, no colour count: 256 colours, rows 1024 bytes on",
-         bitmap(3, 1, 8, 0, 0, concat({grey256, {7, 200, 255, 0}})), rgbPicture(3, 1, {7, 7, 7, 200, 200, 200, 255, 255, 255})},
-        {"8 bits, 2 colours", bitmap(2, 1, 8, 0, 2, concat({colours({{10, 20, 30}, {40, 50, 60}}), {1, 0, 0, 0}})),
+         bitmap(3, 1, 8, 0, 0, concat({grey256, {7, 200, 255, 0}})),
+         rgbPicture(3, 1, {7, 7, 7, 200, 200, 200, 255, 255, 255})},
+        {"8 bits, 2 colours",
+         bitmap(2, 1, 8, 0, 2, concat({colours({{10, 20, 30}, {40, 50, 60}}), {1, 0, 0, 0}})),
          rgbPicture(2, 1, {40, 50, 60, 10, 20, 30})},
-        {"4 bits, odd width", bitmap(3, 1, 4, 0, 3, concat({colours({{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}), {0x21, 0x00, 0, 0}})),
+        {"4 bits, odd width",
+         bitmap(3, 1, 4, 0, 3, concat({colours({{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}), {0x21, 0x00, 0, 0}})),
          rgbPicture(3, 1, {3, 3, 3, 2, 2, 2, 1, 1, 1})},
-        {"32 bits, B G R and a spare byte", bitmap(1, 1, 32, 0, 0, {9, 8, 7, 0xFF}), rgbPicture(1, 1, {7, 8, 9})},
+        {"32 bits, B G R and a spare byte", bitmap(1, 1, 32, 0, 0, {9, 8, 7, 0xFF}),
+         rgbPicture(1, 1, {7, 8, 9})},
         {"16 bits, 5-6-5 fields after the header",
-         bitmap(2, 1, 16, 3, 0, concat({{0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0}, {0x00, 0xF8, 0x41, 0x08}})),
+         bitmap(2, 1, 16, 3, 0,
+                concat({{0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0}, {0x00, 0xF8, 0x41, 0x08}})),
          rgbPicture(2, 1, {255, 0, 0, 8, 8, 8})},
         {"32 bits, R G B fields in a longer header",
-         patched(bitmap(1, 1, 32, 3, 0, concat({{0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0}, Bytes(108 - 52, 0), {1, 2, 3, 0}})),
-                 0, 108),
+         patched(
+             bitmap(1, 1, 32, 3, 0,
+                    concat(
+                        {{0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0}, Bytes(108 - 52, 0), {1, 2, 3, 0}})),
+             0, 108),
          rgbPicture(1, 1, {1, 2, 3})},
     };
     for (const Case& c : cases) {
@@ -213,7 +224,8 @@ TEST_F(ClipboardTest, DamagedOrForeignBitmapsAreRefusedAndStay) {
         {"header size beyond the block", patched(bitmap(1, 1, 24, 0, 0, row24), 0, 200), TALIO_ERR_DAMAGED},
         {"header shorter than 40 bytes", patched(bitmap(1, 1, 24, 0, 0, row24), 0, 12), TALIO_ERR_DAMAGED},
         {"fields missing after the header", bitmap(1, 1, 32, 3, 0, {}), TALIO_ERR_DAMAGED},
-        {"fields of split bits", bitmap(1, 1, 16, 3, 0, {0x0F, 0xF0, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0, 0, 0, 0, 0}),
+        {"fields of split bits",
+         bitmap(1, 1, 16, 3, 0, {0x0F, 0xF0, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0, 0, 0, 0, 0}),
          TALIO_ERR_UNKNOWN},
         {"16 bits without fields", bitmap(1, 1, 16, 0, 0, row24), TALIO_ERR_UNKNOWN},
         {"2 bits", bitmap(1, 1, 2, 0, 0, concat({Bytes(16, 0), row24})), TALIO_ERR_UNKNOWN},
@@ -275,11 +287,13 @@ TEST_F(ClipboardTest, ABitmapThatChangedAfterIdentifyIsNotPasted) {
 
 TEST_F(ClipboardTest, CopyPutsA24BitBottomUpBitmapAndPastesBack) {
     // 3 x 2: 40 bytes of header, the bottom row, the top row (12 bytes each), 4 spare bytes.
-    TALIO_ImageBuffer* small = bufferOf(rgbPicture(3, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19}));
+    TALIO_ImageBuffer* small =
+        bufferOf(rgbPicture(3, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19}));
     ASSERT_EQ(copy(small), TALIO_OK);
-    const Bytes expected = concat({bitmap(3, 2, 24, 0, 0, {}),
-                                   {13, 12, 11, 16, 15, 14, 19, 18, 17, 0, 0, 0, 3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0},
-                                   {0, 0, 0, 0}});
+    const Bytes expected =
+        concat({bitmap(3, 2, 24, 0, 0, {}),
+                {13, 12, 11, 16, 15, 14, 19, 18, 17, 0, 0, 0, 3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0},
+                {0, 0, 0, 0}});
     EXPECT_EQ(clipboardBitmap(), expected);
     TALIO_FreeBuffer(small);
 
@@ -403,7 +417,8 @@ TEST_F(ScreenGrabTest, TheOptionsGroupSetsTheDelayWithinItsRange) {
     ULONG slider = 0;
     for (ULONG row = ULONG(Tal_DoMethod(group, TAL_GetFirstGroupObject)); row && !slider;
          row = ULONG(Tal_DoMethod(group, TAL_GetNextGroupObject, row)))
-        for (ULONG o = ULONG(Tal_DoMethod(row, TAL_GetFirstGroupObject)); o; o = ULONG(Tal_DoMethod(row, TAL_GetNextGroupObject, o)))
+        for (ULONG o = ULONG(Tal_DoMethod(row, TAL_GetFirstGroupObject)); o;
+             o = ULONG(Tal_DoMethod(row, TAL_GetNextGroupObject, o)))
             if (Tal_DoMethod(o, TAL_GetMaximum) == 30) slider = o;
     ASSERT_NE(slider, 0u);
     EXPECT_EQ(Tal_DoMethod(slider, TAL_GetValue), 30);
@@ -448,7 +463,8 @@ class DesktopClipboardTest : public ClipboardTest {
         host_CloseClipboard();
         ASSERT_EQ(run("xclip -selection clipboard -t image/png -i " + quoted(png) + " >/dev/null 2>&1"), 0);
         const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (output("xclip -selection clipboard -t TARGETS -o 2>/dev/null").find("image/png") == std::string::npos &&
+        while (output("xclip -selection clipboard -t TARGETS -o 2>/dev/null").find("image/png") ==
+                   std::string::npos &&
                std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(50ms);
     }
@@ -481,7 +497,8 @@ TEST_F(DesktopClipboardTest, PicturesMoveBetweenVeluraAndOtherPrograms) {
         // Copied there, pasted here (once).
         const Picture other = picture.width > 100 ? noisePicture(401, 300) : testPicture(61, 37, 3, 5);
         writeFile(path("in.ppm"), pnmBytes(other));
-        ASSERT_EQ(run("pnmtopng " + quoted(path("in.ppm")) + " > " + quoted(path("in.png")) + " 2>/dev/null"), 0);
+        ASSERT_EQ(run("pnmtopng " + quoted(path("in.ppm")) + " > " + quoted(path("in.png")) + " 2>/dev/null"),
+                  0);
         xclipIn(path("in.png"));
         ULONG error = 0;
         EXPECT_EQ(pasted(&error), other);
