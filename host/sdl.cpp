@@ -36,9 +36,8 @@ constexpr Sint32 wakeStop = 2;  // host_StopSDL
 std::mutex startLock; // serialises host_StartSDL and host_StopSDL
 std::thread displayThread;
 std::mutex stateLock;
-std::condition_variable& stateWake =
-    *new std::condition_variable; // never destroyed: the display thread may outlive exit
-bool framePending = false;        // a frame event is on its way and not yet shown
+std::condition_variable& stateWake = *new std::condition_variable; // never destroyed: the display thread may outlive exit
+bool framePending = false; // a frame event is on its way and not yet shown
 bool stopping = false;
 std::atomic<Uint32> wakeEventType{0};
 std::atomic<bool> displayRunning{false};
