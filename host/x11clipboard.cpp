@@ -32,6 +32,7 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr auto kAnswerWait = 2s;           // for the owner of a selection to answer one request
+constexpr auto kFetchTime = 2500ms;        // for all it has (the store waits a little longer)
 constexpr auto kTransferIdle = 10s;        // an incremental transfer nobody reads is dropped
 constexpr size_t kMaxForeign = 256u << 20; // the most taken from another program
 constexpr size_t kMaxChunk = 256u << 10;   // the largest piece written at once
@@ -107,7 +108,7 @@ class Link {
     bool handleCommands(); // false on Stop
     void handle(const XEvent& event);
     void answer(const XSelectionRequestEvent& request);
-    bool send(Window requestor, Atom property, Atom type, std::shared_ptr<const std::vector<UBYTE>> data);
+    void send(Window requestor, Atom property, Atom type, std::shared_ptr<const std::vector<UBYTE>> data);
     void transferStep(const XPropertyEvent& event);
     void offer(std::shared_ptr<const host__ClipboardContents> contents);
     std::pair<host__DesktopState, host__DesktopContents> fetch();
@@ -115,7 +116,7 @@ class Link {
     bool readProperty(Atom* type, int* format, std::vector<UBYTE>* data);
     bool waitFor(XEvent* out, Clock::time_point deadline, bool (*match)(const XEvent&, const Link&));
     Time serverTime();
-    bool wait(Clock::time_point deadline);
+    void wait(Clock::time_point deadline);
     std::shared_ptr<const std::vector<UBYTE>> pngOfContents();
 
     Display* display_ = nullptr;
@@ -130,9 +131,10 @@ class Link {
     std::shared_ptr<const host__ClipboardContents> contents_; // what we offer while we own the selection
     std::shared_ptr<const std::vector<UBYTE>> png_;           // its PNG, made at the first request
     bool owned_ = false;
-    Time ownedSince = CurrentTime;
+    Time ownedSince_ = CurrentTime;
     std::list<Transfer> transfers_;
     Atom pendingTarget_ = None;
+    Clock::time_point fetchDeadline_;
 };
 
 Link& theLink = *new Link; // never destroyed: its thread may still be ending at exit
@@ -140,6 +142,7 @@ std::mutex startLock;
 
 bool Link::start() {
     if (running_) return true;
+    stop(); // a link whose display went away has ended on its own
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name) return false;
     Display* display = XOpenDisplay(nullptr);
@@ -223,7 +226,7 @@ void Link::run() {
     for (Command& c : left)
         if (c.reply) c.reply->set_value({host__DesktopState::Ours, {}});
     if (!connectionLost) {
-        if (owned_) XSetSelectionOwner(display_, atoms_.clipboard, None, ownedSince);
+        if (owned_) XSetSelectionOwner(display_, atoms_.clipboard, None, ownedSince_);
         XDestroyWindow(display_, window_);
     }
     // A lost connection only has its memory freed.
@@ -233,21 +236,19 @@ void Link::run() {
     running_ = false;
 }
 
-// Sleeps until the connection or the wake-up pipe has something, or the deadline; false at the deadline.
-bool Link::wait(Clock::time_point deadline) {
+// Sleeps until the connection or the wake-up pipe has something, or the deadline.
+void Link::wait(Clock::time_point deadline) {
     pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {wake_[0], POLLIN, 0}};
     int timeout = -1;
     if (deadline != Clock::time_point::max()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         timeout = int(std::clamp<long long>(left, 0, INT_MAX));
     }
-    const int n = poll(fds, 2, timeout);
-    if (fds[1].revents & POLLIN) {
+    if (poll(fds, 2, timeout) > 0 && (fds[1].revents & POLLIN)) {
         char drain[64];
         while (read(wake_[0], drain, sizeof drain) > 0) {
         }
     }
-    return n > 0;
 }
 
 bool Link::handleCommands() {
@@ -295,12 +296,12 @@ void Link::offer(std::shared_ptr<const host__ClipboardContents> contents) {
     if (!has) {
         contents_.reset();
         if (owned_ && XGetSelectionOwner(display_, atoms_.clipboard) == window_)
-            XSetSelectionOwner(display_, atoms_.clipboard, None, ownedSince);
+            XSetSelectionOwner(display_, atoms_.clipboard, None, ownedSince_);
         owned_ = false;
         return;
     }
-    ownedSince = serverTime();
-    XSetSelectionOwner(display_, atoms_.clipboard, window_, ownedSince);
+    ownedSince_ = serverTime();
+    XSetSelectionOwner(display_, atoms_.clipboard, window_, ownedSince_);
     owned_ = XGetSelectionOwner(display_, atoms_.clipboard) == window_;
     if (!owned_) KPutStr("clipboard: the display did not let the program own its clipboard\n");
 }
@@ -343,7 +344,8 @@ void Link::answer(const XSelectionRequestEvent& request) {
     // Obsolete requestors name no property: the target's name serves.
     const Atom property = request.property != None ? request.property : request.target;
     const bool ours = owned_ && contents_ && request.selection == atoms_.clipboard &&
-                      request.owner == window_ && (request.time == CurrentTime || request.time >= ownedSince);
+                      request.owner == window_ &&
+                      (request.time == CurrentTime || request.time >= ownedSince_);
     if (ours) {
         const Atom target = request.target;
         const bool text = contents_->hasText;
@@ -357,40 +359,45 @@ void Link::answer(const XSelectionRequestEvent& request) {
                             reinterpret_cast<const unsigned char*>(list.data()), int(list.size()));
             reply.xselection.property = property;
         } else if (target == atoms_.timestamp) {
-            const long stamp = long(ownedSince);
+            const long stamp = long(ownedSince_);
             XChangeProperty(display_, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&stamp), 1);
             reply.xselection.property = property;
-        } else if (target == atoms_.png) {
-            if (auto png = pngOfContents(); png && send(request.requestor, property, atoms_.png, png))
+        } else {
+            // The data of a target we offer: the picture as PNG, the text as UTF-8 or Latin-1.
+            std::shared_ptr<const std::vector<UBYTE>> data;
+            Atom type = target;
+            if (target == atoms_.png)
+                data = pngOfContents();
+            else if (text && (target == atoms_.utf8 || target == atoms_.plainUtf8))
+                data = bytesOf(utf8Of(contents_->text));
+            else if (text && (target == XA_STRING || target == atoms_.text || target == atoms_.plain)) {
+                data = bytesOf(contents_->text);
+                if (target == atoms_.text) type = XA_STRING;
+            }
+            if (data) {
+                send(request.requestor, property, type, std::move(data));
                 reply.xselection.property = property;
-        } else if (text && (target == atoms_.utf8 || target == atoms_.plainUtf8)) {
-            if (send(request.requestor, property, target, bytesOf(utf8Of(contents_->text))))
-                reply.xselection.property = property;
-        } else if (text && (target == XA_STRING || target == atoms_.text || target == atoms_.plain)) {
-            if (send(request.requestor, property, target == atoms_.plain ? target : XA_STRING,
-                     bytesOf(contents_->text)))
-                reply.xselection.property = property;
+            }
         }
     }
     XSendEvent(display_, request.requestor, False, NoEventMask, &reply);
 }
 
 // Puts data on the requestor's property, at once or, when large, incrementally.
-bool Link::send(Window requestor, Atom property, Atom type, std::shared_ptr<const std::vector<UBYTE>> data) {
+void Link::send(Window requestor, Atom property, Atom type, std::shared_ptr<const std::vector<UBYTE>> data) {
     const size_t maxRequest = std::max<size_t>(XExtendedMaxRequestSize(display_), XMaxRequestSize(display_));
     const size_t chunk = std::min(kMaxChunk, maxRequest * 4 - 1024);
     if (data->size() <= chunk) {
         XChangeProperty(display_, requestor, property, type, 8, PropModeReplace, data->data(),
                         int(data->size()));
-        return true;
+        return;
     }
     XSelectInput(display_, requestor, PropertyChangeMask);
     const long size = long(data->size());
     XChangeProperty(display_, requestor, property, atoms_.incr, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&size), 1);
     transfers_.push_back({requestor, property, type, std::move(data), 0, Clock::now()});
-    return true;
 }
 
 // The requestor took a piece (deleted the property): the next one, and an empty one at the end.
@@ -488,8 +495,7 @@ bool Link::convert(Atom target, Atom* type, std::vector<UBYTE>* data) {
         return e.type == SelectionNotify && e.xselection.requestor == link.window_ &&
                e.xselection.selection == link.atoms_.clipboard && e.xselection.target == link.pendingTarget_;
     };
-    if (!waitFor(&event, Clock::now() + kAnswerWait, answered) || event.xselection.property == None)
-        return false;
+    if (!waitFor(&event, fetchDeadline_, answered) || event.xselection.property == None) return false;
     int format = 0;
     if (!readProperty(type, &format, data)) return false;
     if (*type != atoms_.incr) return true;
@@ -500,7 +506,7 @@ bool Link::convert(Atom target, Atom* type, std::vector<UBYTE>* data) {
                e.xproperty.atom == link.atoms_.property && e.xproperty.state == PropertyNewValue;
     };
     for (;;) {
-        if (!waitFor(&event, Clock::now() + kAnswerWait, piece)) return false;
+        if (!waitFor(&event, std::min(fetchDeadline_, Clock::now() + kAnswerWait), piece)) return false;
         std::vector<UBYTE> part;
         if (!readProperty(type, &format, &part)) return false;
         if (part.empty()) return true;
@@ -511,6 +517,7 @@ bool Link::convert(Atom target, Atom* type, std::vector<UBYTE>* data) {
 
 std::pair<host__DesktopState, host__DesktopContents> Link::fetch() {
     host__DesktopContents out;
+    fetchDeadline_ = Clock::now() + kFetchTime;
     const Window owner = XGetSelectionOwner(display_, atoms_.clipboard);
     if (owner == window_) return {host__DesktopState::Ours, {}};
     owned_ = false;
