@@ -4,6 +4,7 @@
 #include "host/host.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -15,9 +16,9 @@ constexpr auto kHoldWait = std::chrono::seconds(5);
 constexpr ULONG kFetchWait = 3000;       // milliseconds for another program to hand over its contents
 constexpr ULONG kMaxForeignSide = 32767; // the largest picture side the program has
 
-std::timed_mutex hold;
 std::mutex stateLock; // guards what follows
-std::thread::id holder;
+std::condition_variable released;
+std::thread::id holder; // the thread that holds the clipboard, none while nobody does
 std::shared_ptr<const host__ClipboardContents> contents;
 // Contents taken over from another program are known by a digest of their owner and bytes: unchanged
 // ones are not converted again, and once pasted (emptied) they do not come back.
@@ -107,14 +108,15 @@ void replace(std::shared_ptr<const host__ClipboardContents> made) {
 } // namespace
 
 bool host_OpenClipboard() {
-    if (held()) return true;
-    if (!hold.try_lock_for(kHoldWait)) {
-        KPutStr("clipboard: held by another thread for too long\n");
-        return false;
-    }
     {
-        std::lock_guard guard(stateLock);
-        holder = std::this_thread::get_id();
+        std::unique_lock guard(stateLock);
+        const std::thread::id self = std::this_thread::get_id();
+        if (holder == self) return true;
+        if (!released.wait_for(guard, kHoldWait, [] { return holder == std::thread::id(); })) {
+            KPutStr("clipboard: held by another thread for too long\n");
+            return false;
+        }
+        holder = self;
     }
     host__DesktopContents desktop;
     if (host__FetchDesktopClipboard(&desktop, kFetchWait) == host__DesktopState::Foreign) takeOver(desktop);
@@ -127,7 +129,7 @@ void host_CloseClipboard() {
         if (holder != std::this_thread::get_id()) return;
         holder = {};
     }
-    hold.unlock();
+    released.notify_all();
 }
 
 UBYTE* host_AllocClipboardBlock(size_t length) {

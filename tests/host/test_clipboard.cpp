@@ -254,6 +254,10 @@ TEST(DesktopClipboard, TextsMoveBetweenVeluraAndOtherPrograms) {
 }
 
 TEST(DesktopClipboard, ADisplayThatGoesAwayLeavesTheProgramsOwnClipboard) {
+#if defined(__SANITIZE_THREAD__)
+    // libX11 (not built for ThreadSanitizer) releases its display lock twice on a lost connection.
+    GTEST_SKIP() << "libX11's lost-connection path is reported by ThreadSanitizer";
+#endif
     if (!onPath("Xvfb")) GTEST_SKIP() << "needs Xvfb (package xvfb)";
     VirtualDisplay xvfb;
     const std::string why = xvfb.start();
