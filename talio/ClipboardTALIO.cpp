@@ -144,7 +144,7 @@ ULONG identify(ClipboardTALIOInstance* self, TALIO_Header* header) {
     const UBYTE* block;
     Layout l;
     const ULONG result = openBitmap(&block, &l);
-    if (result != TALIO_OK) return result == TALIO_ERR_DAMAGED ? result : TALIO_ERR_UNKNOWN;
+    if (result != TALIO_OK) return result;
     host_CloseClipboard();
     header->buffer->width = l.width;
     header->buffer->height = l.height;
