@@ -37,6 +37,8 @@ constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitImageClass, Tal_CleanupImageClass},
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
+    {Tal_InitClipboardTALIOClass, Tal_CleanupClipboardTALIOClass},
+    {Tal_InitScreenGrabTALIOClass, Tal_CleanupScreenGrabTALIOClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 

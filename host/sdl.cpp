@@ -5,6 +5,7 @@
 // thread (which waits for drawing) and host_StopSDL wake it. The display thread sleeps in SDL's event wait
 // whenever nothing is due, so an idle program costs nothing; the notifier hands over at most one frame
 // until the display thread has shown it, so a busy program costs at most one compose per frame.
+#include "host/clipboard.h"
 #include "host/display.h"
 #include "host/host.h"
 
@@ -504,7 +505,11 @@ bool host_StartSDL(const host_DisplayOptions& options) {
     std::future<std::string> result = started.get_future();
     displayThread = std::thread(displayMain, options.zoom, std::move(started));
     const std::string failure = result.get();
-    if (failure.empty()) return true;
+    if (failure.empty()) {
+        // Pictures and texts are exchanged with other programs on the same display.
+        host_StartDesktopClipboard();
+        return true;
+    }
     displayThread.join();
     KPutStr(failure.c_str());
     return false;
@@ -517,6 +522,7 @@ void host_StopSDL() {
         KPutStr("SDL: host_StopSDL called from the display thread\n");
         return;
     }
+    host_StopDesktopClipboard();
     {
         std::lock_guard state(stateLock);
         stopping = true;

@@ -377,3 +377,17 @@ ULONG TALIO__BuildIPTC(const TALIO_IPTCInfo* info, Tal_DynamicMemory* out);
 
 ULONG Tal_InitJPEGTALIOClass();
 void Tal_CleanupJPEGTALIOClass();
+
+// ---------------------------------------------------------------------------------------------------
+// The clipboard and screen grabs: format objects with no file behind them, used through
+// TALIO_LoadBufferFromTALIOA and TALIO_SaveBufferA with the object given.
+
+ULONG Tal_InitClipboardTALIOClass();
+void Tal_CleanupClipboardTALIOClass();
+
+// The delay before a screen grab, 0..30 seconds (2 at first); process-wide for the run.
+constexpr ULONG ScreenGrabTALIO_SetDelay = 7014;
+constexpr ULONG ScreenGrabTALIO_GetDelay = 7024;
+
+ULONG Tal_InitScreenGrabTALIOClass();
+void Tal_CleanupScreenGrabTALIOClass();
