@@ -38,6 +38,7 @@ constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitImageClass, Tal_CleanupImageClass},
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
+    {Tal_InitGIFTALIOClass, Tal_CleanupGIFTALIOClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 

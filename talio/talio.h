@@ -366,3 +366,30 @@ ULONG TALIO__BuildIPTC(const TALIO_IPTCInfo* info, Tal_DynamicMemory* out);
 
 ULONG Tal_InitJPEGTALIOClass();
 void Tal_CleanupJPEGTALIOClass();
+
+// ---------------------------------------------------------------------------------------------------
+// GIF, and the colour reduction other savers share.
+
+// The GIF save options, process-wide for the run: colours 1..256 (256), dithering 0..100 percent (70),
+// interlaced 0 or 1 (0). Method 7023 on a GIFTALIO object is the colour count, not the flags.
+constexpr ULONG GIFTALIO_SetColours = 7013;
+constexpr ULONG GIFTALIO_GetColours = 7023;
+constexpr ULONG GIFTALIO_SetDithering = 7033;
+constexpr ULONG GIFTALIO_GetDithering = 7043;
+constexpr ULONG GIFTALIO_SetInterlaced = 7053;
+constexpr ULONG GIFTALIO_GetInterlaced = 7063;
+
+// Reduces the colours of a buffer (format 1, or 9 for grey) to at most `colours` (1..256) and writes them
+// into its palette; the mapper below then maps to them. 1 when at least one colour was made, else 0.
+ULONG TALIO__ComputeBestColourmapA(TALIO_ImageBuffer* buffer, ULONG colours);
+// Maps `rows` rows of `width` pixels at (x, y) to indexes of the palette the last
+// TALIO__ComputeBestColourmapA made, one byte each, rows rowBytes apart in destination. With method
+// TALIO_MAP_DIFFUSE by error diffusion at the GIF dithering amount (its errors and direction carry on from
+// the previous call), otherwise each pixel gets its nearest colour. 1, or 0 without a palette or for a
+// region outside the buffer.
+constexpr ULONG TALIO_MAP_DIFFUSE = 0xFFFF3000;
+ULONG TALIO__GetBufferData(const TALIO_ImageBuffer* buffer, ULONG x, ULONG y, ULONG width, ULONG rows,
+                           ULONG rowBytes, ULONG method, UBYTE* destination);
+
+ULONG Tal_InitGIFTALIOClass();
+void Tal_CleanupGIFTALIOClass();
