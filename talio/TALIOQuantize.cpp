@@ -290,18 +290,21 @@ void TALIO_ColourMapper::reset() {
 const UBYTE* TALIO_ColourMapper::candidates(ULONG cube, ULONG* n) {
     if (!cubeStart_[cube]) {
         const int lo[3] = {int(cube >> 10) * 8, int((cube >> 5) & 31) * 8, int(cube & 31) * 8};
-        std::array<int, 256> nearestCase{};
+        int nearestCase[256];
         int bound = INT_MAX;
         for (ULONG i = 0; i < count_; i++) {
             const int p[3] = {red_[i], green_[i], blue_[i]};
             int best = 0, worst = 0;
             for (int a = 0; a < 3; a++) {
-                const int below = lo[a] - p[a], above = p[a] - (lo[a] + 7);
-                best += squared(std::max({below, above, 0}));
-                worst += squared(std::max(std::abs(below), std::abs(p[a] - (lo[a] + 7))));
+                // Distances from the entry to the cube's near and far faces along this axis.
+                const int toLow = p[a] - lo[a], toHigh = lo[a] + 7 - p[a];
+                const int nearSide = toLow < 0 ? -toLow : toHigh < 0 ? -toHigh : 0;
+                const int farSide = toLow > toHigh ? toLow : toHigh; // the two add up to 7
+                best += squared(nearSide);
+                worst += squared(farSide);
             }
             nearestCase[i] = best;
-            bound = std::min(bound, worst);
+            if (worst < bound) bound = worst;
         }
         const size_t start = pool_.size();
         pool_.push_back(0);

@@ -213,7 +213,7 @@ ULONG TALIO_GetBufferData(const TALIO_ImageBuffer* buffer, ULONG x, ULONG y, ULO
 // A new buffer of format 1 (the only target) from formats 1, 3, 4, 8, 9, 11 and 13, with the palette; it
 // has no header. The source stays as it is.
 TALIO_ImageBuffer* TALIO_ConvertBufferFormat(const TALIO_ImageBuffer* buffer, ULONG target);
-// Fills the first `count` palette entries with a grey ramp. 1.
+// Fills the first `count` palette entries (1..256, clamped) with a grey ramp. 1.
 ULONG TALIO_ComputeBestColourmapA(TALIO_ImageBuffer* buffer, ULONG count);
 
 // ---------------------------------------------------------------------------------------------------

@@ -729,6 +729,54 @@ TEST_F(GifTest, ThreeHundredColoursGiveAtMost256MeansAndNearestMapping) {
     TALIO_FreeBuffer(b);
 }
 
+TEST_F(GifTest, TheMapperFindsTheNearestEntryForAnyColour) {
+    // Random palettes (with repeated entries, so that equal distances occur) against random colours:
+    // the first of the nearest entries, as a search of the whole palette finds it.
+    std::mt19937 random(5);
+    for (ULONG count : {1u, 2u, 17u, 256u}) {
+        std::vector<ULONG> palette(count);
+        for (ULONG& e : palette) e = random() & (count > 2 ? 0xF0F0F0 : 0xFFFFFF);
+        TALIO_ColourMapper mapper;
+        mapper.setPalette(palette.data(), count);
+        for (int n = 0; n < 5000; n++) {
+            const int c[3] = {int(random() % 256), int(random() % 256), int(random() % 256)};
+            ULONG best = 0;
+            int bestDistance = INT_MAX;
+            for (ULONG i = 0; i < count; i++) {
+                int d = 0;
+                for (int k = 0; k < 3; k++) {
+                    const int diff = c[k] - int((palette[i] >> (8 * k)) & 255);
+                    d += diff * diff;
+                }
+                if (d < bestDistance) bestDistance = d, best = i;
+            }
+            ASSERT_EQ(mapper.nearest(c[0], c[1], c[2]), best) << count << " entries";
+        }
+    }
+}
+
+TEST_F(GifTest, ColourCountsAreLimitedTo1To256) {
+    TALIO_ImageBuffer* b = bufferOf(testPicture(40, 30, 3, 2));
+    std::fill(std::begin(b->palette), std::end(b->palette), 0xABCDEF);
+    const ULONG layersHead = ULONG(reinterpret_cast<uintptr_t>(b->layers.lh_Head));
+    // The grey ramp: at least one entry, at most the palette's 256.
+    TALIO_ComputeBestColourmapA(b, 0);
+    EXPECT_EQ(b->palette[0], 0u);
+    EXPECT_EQ(b->palette[1], 0xABCDEFu);
+    TALIO_ComputeBestColourmapA(b, 100000);
+    EXPECT_EQ(b->palette[255], 0xFFFFFFu);
+    EXPECT_EQ(ULONG(reinterpret_cast<uintptr_t>(b->layers.lh_Head)), layersHead);
+    // The quantizer: 0 colours asks for one, more than 256 for 256.
+    TALIO_Octree tree;
+    ASSERT_TRUE(tree.build(rowsOf(b), 0));
+    EXPECT_EQ(tree.count(), 1u);
+    ASSERT_TRUE(tree.build(rowsOf(b), 5000));
+    EXPECT_GT(tree.count(), 128u);
+    EXPECT_LE(tree.count(), 256u);
+    EXPECT_EQ(TALIO__ComputeBestColourmapA(b, 0), 1u);
+    TALIO_FreeBuffer(b);
+}
+
 TEST_F(GifTest, DiffusionSpreadsTheErrorAlongASerpentine) {
     const ULONG blackAndWhite[2] = {0, 0xFFFFFF};
     TALIO_ColourMapper mapper;
