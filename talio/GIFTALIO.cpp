@@ -599,15 +599,11 @@ ULONG TALIO__GetBufferData(const TALIO_ImageBuffer* buffer, ULONG x, ULONG y, UL
 void* Tal_NewGIFTALIOClass(const TagItem*) {
     auto* self = static_cast<GIFTALIOInstance*>(Tal_AllocObjectMem(&gifClass));
     if (!self) return nullptr;
-    const ULONG super = Tal_CreateObject("RootTALIO");
-    if (!super) {
+    self->header.superObject = TALIO__NewFormatSuper(TALIO_KIND_FILE, kGifFlags, "gif");
+    if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
     }
-    self->header.superObject = super;
-    Tal_DoMethod(super, TALIO_SetKind, TALIO_KIND_FILE);
-    Tal_DoMethod(super, TALIO_SetFlags, kGifFlags);
-    Tal_DoMethod(super, TALIO_SetExtension, "gif");
     return self;
 }
 
@@ -642,11 +638,7 @@ Tal_Word Tal_DoGIFTALIOClassMethod(void* instance, ULONG id, const Tal_Word* arg
     case TALIO_Save:
         return save(reinterpret_cast<TALIO_Header*>(args[0]));
     case TALIO_GetSaveOptions:
-        // Made when first asked for: most GIF objects only ever identify a file.
-        if (!Tal_DoMethodA(self->header.superObject, id, args))
-            if (ULONG group = buildSaveOptions())
-                Tal_DoMethod(self->header.superObject, TALIO_SetSaveOptions, group);
-        return Tal_DoMethodA(self->header.superObject, id, args);
+        return TALIO__SaveOptionsMadeOnDemand(self->header.superObject, buildSaveOptions);
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }

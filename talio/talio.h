@@ -314,6 +314,14 @@ constexpr ULONG TALIO_PREVIEW_SIZE = 50;
 ULONG Tal_InitRootTALIOClass();
 void Tal_CleanupRootTALIOClass();
 
+// For format classes: the RootTALIO instance a format object holds, made with the class's kind, flags and
+// extension; 0 when it cannot be made.
+ULONG TALIO__NewFormatSuper(ULONG kind, ULONG flags, const char* extension);
+// TALIO_GetSaveOptions of a class whose group is made only when first asked for (most format objects only
+// ever identify a file): the group the RootTALIO instance holds, built by `build` and handed to it when
+// there is none yet.
+Tal_Word TALIO__SaveOptionsMadeOnDemand(ULONG super, ULONG (*build)());
+
 // ---------------------------------------------------------------------------------------------------
 // JPEG.
 
