@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 namespace {
@@ -442,13 +444,6 @@ ULONG load(TALIO_Header* header) {
 // ---------------------------------------------------------------------------------------------------
 // Save.
 
-// The palette to write and how rows become indexes: a grey picture writes its grey values through the
-// 256-step grey ramp; a colour picture is quantized and mapped.
-struct SavePalette {
-    std::array<ULONG, 256> entries{};
-    ULONG count = 0;
-};
-
 ULONG save(TALIO_Header* header) {
     TALIO_ImageBuffer* b = header ? header->buffer : nullptr;
     if (!b) return TALIO_ERR_DAMAGED;
@@ -459,21 +454,23 @@ ULONG save(TALIO_Header* header) {
     if (!header->stream) return TALIO_ERR_OPEN;
     const Options opts = currentOptions();
 
-    SavePalette pal;
+    // A grey picture writes its grey values through the 256-step grey ramp; a colour picture is quantized
+    // and mapped.
+    std::array<ULONG, 256> palette{};
+    ULONG colours = 256;
     TALIO_ColourMapper mapper;
     if (grey) {
         TALIO_ComputeBestColourmapA(b, 256);
-        std::copy(std::begin(b->palette), std::end(b->palette), pal.entries.begin());
-        pal.count = 256;
+        std::copy(std::begin(b->palette), std::end(b->palette), palette.begin());
     } else {
         TALIO_Octree tree;
         if (!tree.build(pic, opts.colours)) return TALIO_ERR_MEMORY;
-        pal.entries = tree.palette();
-        pal.count = tree.count();
-        mapper.setPalette(pal.entries.data(), pal.count);
+        palette = tree.palette();
+        colours = tree.count();
+        mapper.setPalette(palette.data(), colours);
     }
     ULONG bits = 1;
-    while ((ULONG(1) << bits) < pal.count) bits++;
+    while ((ULONG(1) << bits) < colours) bits++;
 
     Output out(header);
     out.bytes("GIF89a", 6);
@@ -483,7 +480,7 @@ ULONG save(TALIO_Header* header) {
     out.byte(0); // background
     out.byte(0); // aspect
     for (ULONG i = 0; i < (ULONG(1) << bits); i++) {
-        const ULONG c = pal.entries[i];
+        const ULONG c = palette[i];
         out.byte(UBYTE(c)), out.byte(UBYTE(c >> 8)), out.byte(UBYTE(c >> 16));
     }
     out.byte(',');
