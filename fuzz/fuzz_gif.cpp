@@ -20,8 +20,16 @@ struct Setup {
         char fallback[] = "/tmp/fuzz-gif-XXXXXX";
         const char* made = mkdtemp(folder);
         if (!made) made = mkdtemp(fallback);
-        if (made) output = std::string(made) + "/out.gif";
+        if (made) folder_ = made, output = folder_ + "/out.gif";
     }
+    ~Setup() {
+        if (folder_.empty()) return;
+        unlink(output.c_str());
+        rmdir(folder_.c_str());
+    }
+
+  private:
+    std::string folder_;
 };
 
 } // namespace
