@@ -30,12 +30,16 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: velura-convert IN... (-o OUT | -d DIR) [--format WORD] [--quality N] [--reduce 2|4|8]\n"
+    "                      [--colours N] [--dither N] [--interlace]\n"
     "\n"
     "  -o OUT          the output file (one input only)\n"
     "  -d DIR          the output folder: each input keeps its name with the format's extension\n"
     "  --format WORD   the saver (JPEG, ...); default: from OUT's extension, else JPEG\n"
     "  --quality N     JPEG quality, 1-100 (default 90)\n"
     "  --reduce N      load at 1/N of the width and height (JPEG files)\n"
+    "  --colours N     GIF colours, 1-256 (default 256)\n"
+    "  --dither N      GIF dithering, 0-100 percent (default 70)\n"
+    "  --interlace     interlaced GIF\n"
     "  --help          this text\n";
 
 struct Options {
@@ -45,6 +49,9 @@ struct Options {
     std::string format;
     long quality = 0;    // 0: the saver's default
     ULONG reduction = 0; // 0: full size
+    long colours = -1;   // GIF options; -1: the saver's default
+    long dithering = -1;
+    bool interlace = false;
 };
 
 int usageError(const std::string& why) {
@@ -77,8 +84,12 @@ int parseOptions(int argc, char** argv, Options* o) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        const bool takesValue =
-            arg == "-o" || arg == "-d" || arg == "--format" || arg == "--quality" || arg == "--reduce";
+        if (arg == "--interlace") {
+            o->interlace = true;
+            continue;
+        }
+        const bool takesValue = arg == "-o" || arg == "-d" || arg == "--format" || arg == "--quality" ||
+                                arg == "--reduce" || arg == "--colours" || arg == "--dither";
         if (!takesValue) return usageError("unknown option " + arg);
         if (i + 1 >= argc) return usageError(arg + " needs a value");
         const std::string value = argv[++i];
@@ -96,6 +107,10 @@ int parseOptions(int argc, char** argv, Options* o) {
         } else if (arg == "--quality") {
             if (!parseNumber(value, 1, 100, &number)) return usageError("--quality wants 1-100");
             o->quality = number;
+        } else if (arg == "--colours") {
+            if (!parseNumber(value, 1, 256, &o->colours)) return usageError("--colours wants 1-256");
+        } else if (arg == "--dither") {
+            if (!parseNumber(value, 0, 100, &o->dithering)) return usageError("--dither wants 0-100");
         } else {
             if (!parseNumber(value, 2, 8, &number) || (number != 2 && number != 4 && number != 8))
                 return usageError("--reduce wants 2, 4 or 8");
@@ -209,6 +224,15 @@ int convert(const Options& o) {
         // The format's options are the program's, for every save of the run.
         Tal_DoMethod(saver, JPEGTALIO_SetQuality, o.quality);
     }
+    if (o.colours >= 0 || o.dithering >= 0 || o.interlace) {
+        if (word != "GIF") {
+            Tal_DisposeObject(saver);
+            return usageError("--colours, --dither and --interlace apply to GIF only");
+        }
+        if (o.colours >= 0) Tal_DoMethod(saver, GIFTALIO_SetColours, o.colours);
+        if (o.dithering >= 0) Tal_DoMethod(saver, GIFTALIO_SetDithering, o.dithering);
+        Tal_DoMethod(saver, GIFTALIO_SetInterlaced, o.interlace ? 1 : 0);
+    }
     Tal_DisposeObject(saver);
     if (!o.directory.empty()) {
         Tal_FileInfo info;
@@ -262,6 +286,7 @@ int main(int argc, char** argv) {
     Tal_InitImageClass();
     Tal_InitRootTALIOClass();
     Tal_InitJPEGTALIOClass();
+    Tal_InitGIFTALIOClass();
     Tal__LoadCatalogue("Data/Lingua/Velura", "");
     TALIO_GlobalData* global = TALIO_Init(Tal_GetGlobalData());
     Tal_ImageBase* engine = global ? Tal__OpenImageEngine() : nullptr;
@@ -273,6 +298,7 @@ int main(int argc, char** argv) {
     if (engine) Tal__CloseImageEngine();
     TALIO_Cleanup(global);
     Tal__FreeCatalogue();
+    Tal_CleanupGIFTALIOClass();
     Tal_CleanupJPEGTALIOClass();
     Tal_CleanupRootTALIOClass();
     Tal_CleanupImageClass();

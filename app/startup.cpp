@@ -39,6 +39,7 @@ constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
     {Tal_InitClipboardTALIOClass, Tal_CleanupClipboardTALIOClass},
     {Tal_InitScreenGrabTALIOClass, Tal_CleanupScreenGrabTALIOClass},
+    {Tal_InitGIFTALIOClass, Tal_CleanupGIFTALIOClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 

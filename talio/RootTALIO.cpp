@@ -117,6 +117,21 @@ Tal_Word Tal_DoRootTALIOClassMethod(void* instance, ULONG id, const Tal_Word* ar
     }
 }
 
+ULONG TALIO__NewFormatSuper(ULONG kind, ULONG flags, const char* extension) {
+    const ULONG super = Tal_CreateObject("RootTALIO");
+    if (!super) return 0;
+    Tal_DoMethod(super, TALIO_SetKind, kind);
+    Tal_DoMethod(super, TALIO_SetFlags, flags);
+    Tal_DoMethod(super, TALIO_SetExtension, extension);
+    return super;
+}
+
+Tal_Word TALIO__SaveOptionsMadeOnDemand(ULONG super, ULONG (*build)()) {
+    if (!Tal_DoMethod(super, TALIO_GetSaveOptions))
+        if (ULONG group = build()) Tal_DoMethod(super, TALIO_SetSaveOptions, group);
+    return Tal_DoMethod(super, TALIO_GetSaveOptions);
+}
+
 ULONG Tal_InitRootTALIOClass() {
     return Tal__SetupClass(&rootTalioClass, "RootTALIO", 7001, "Root", Tal_NewRootTALIOClass,
                            Tal_DisposeRootTALIOClass, Tal_DoRootTALIOClassMethod, nullptr,

@@ -611,6 +611,7 @@ TALIO_ImageBuffer* TALIO_ConvertBufferFormat(const TALIO_ImageBuffer* b, ULONG t
 
 ULONG TALIO_ComputeBestColourmapA(TALIO_ImageBuffer* b, ULONG count) {
     if (!b) return 1;
-    for (ULONG i = 0; i < std::min<ULONG>(count, 256); i++) b->palette[i] = i | i << 8 | i << 16;
+    // At least one entry, and never more than the palette holds.
+    for (ULONG i = 0; i < std::clamp<ULONG>(count, 1, 256); i++) b->palette[i] = i | i << 8 | i << 16;
     return 1;
 }

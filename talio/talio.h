@@ -224,7 +224,7 @@ ULONG TALIO_GetBufferData(const TALIO_ImageBuffer* buffer, ULONG x, ULONG y, ULO
 // A new buffer of format 1 (the only target) from formats 1, 3, 4, 8, 9, 11 and 13, with the palette; it
 // has no header. The source stays as it is.
 TALIO_ImageBuffer* TALIO_ConvertBufferFormat(const TALIO_ImageBuffer* buffer, ULONG target);
-// Fills the first `count` palette entries with a grey ramp. 1.
+// Fills the first `count` palette entries (1..256, clamped) with a grey ramp. 1.
 ULONG TALIO_ComputeBestColourmapA(TALIO_ImageBuffer* buffer, ULONG count);
 
 // ---------------------------------------------------------------------------------------------------
@@ -325,6 +325,14 @@ constexpr ULONG TALIO_PREVIEW_SIZE = 50;
 ULONG Tal_InitRootTALIOClass();
 void Tal_CleanupRootTALIOClass();
 
+// For format classes: the RootTALIO instance a format object holds, made with the class's kind, flags and
+// extension; 0 when it cannot be made.
+ULONG TALIO__NewFormatSuper(ULONG kind, ULONG flags, const char* extension);
+// TALIO_GetSaveOptions of a class whose group is made only when first asked for (most format objects only
+// ever identify a file): the group the RootTALIO instance holds, built by `build` and handed to it when
+// there is none yet.
+Tal_Word TALIO__SaveOptionsMadeOnDemand(ULONG super, ULONG (*build)());
+
 // ---------------------------------------------------------------------------------------------------
 // JPEG.
 
@@ -391,3 +399,28 @@ constexpr ULONG ScreenGrabTALIO_GetDelay = 7024;
 
 ULONG Tal_InitScreenGrabTALIOClass();
 void Tal_CleanupScreenGrabTALIOClass();
+// GIF, and the colour reduction other savers share.
+
+// The GIF save options, process-wide for the run: colours 1..256 (256), dithering 0..100 percent (70),
+// interlaced 0 or 1 (0). Method 7023 on a GIFTALIO object is the colour count, not the flags.
+constexpr ULONG GIFTALIO_SetColours = 7013;
+constexpr ULONG GIFTALIO_GetColours = 7023;
+constexpr ULONG GIFTALIO_SetDithering = 7033;
+constexpr ULONG GIFTALIO_GetDithering = 7043;
+constexpr ULONG GIFTALIO_SetInterlaced = 7053;
+constexpr ULONG GIFTALIO_GetInterlaced = 7063;
+
+// Reduces the colours of a buffer (format 1, or 9 for grey) to at most `colours` (1..256) and writes them
+// into its palette; the mapper below then maps to them. 1 when at least one colour was made, else 0.
+ULONG TALIO__ComputeBestColourmapA(TALIO_ImageBuffer* buffer, ULONG colours);
+// Maps `rows` rows of `width` pixels at (x, y) to indexes of the palette the last
+// TALIO__ComputeBestColourmapA made, one byte each, rows rowBytes apart in destination. With method
+// TALIO_MAP_DIFFUSE by error diffusion at the GIF dithering amount (its errors and direction carry on from
+// the previous call), otherwise each pixel gets its nearest colour. 1, or 0 without a palette or for a
+// region outside the buffer.
+constexpr ULONG TALIO_MAP_DIFFUSE = 0xFFFF3000;
+ULONG TALIO__GetBufferData(const TALIO_ImageBuffer* buffer, ULONG x, ULONG y, ULONG width, ULONG rows,
+                           ULONG rowBytes, ULONG method, UBYTE* destination);
+
+ULONG Tal_InitGIFTALIOClass();
+void Tal_CleanupGIFTALIOClass();

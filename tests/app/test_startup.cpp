@@ -193,6 +193,7 @@ TEST_F(StartUp, TheEngineStartsOnceAndEndsWhatItStarted) {
     EXPECT_LT(at("VeluraPrefs"), at("Image"));
     EXPECT_LT(at("Image"), at("RootTALIO"));
     EXPECT_LT(at("RootTALIO"), at("JPEGTALIO"));
+    EXPECT_LT(at("JPEGTALIO"), at("GIFTALIO"));
 
     // Nested starts share the engine; the last end takes everything back.
     EXPECT_EQ(Tal_InitImageBase(), base);

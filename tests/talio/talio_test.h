@@ -277,6 +277,7 @@ class TalioFixture : public TalFixture {
         TalFixture::SetUp();
         Tal_InitRootTALIOClass();
         Tal_InitJPEGTALIOClass();
+        Tal_InitGIFTALIOClass();
         Tal__LoadCatalogue("Data/Lingua/Velura", "");
         global = TALIO_Init(gd);
         ASSERT_NE(global, nullptr);
@@ -284,6 +285,7 @@ class TalioFixture : public TalFixture {
     }
     void TearDown() override {
         TALIO_Cleanup(global);
+        Tal_CleanupGIFTALIOClass();
         Tal_CleanupJPEGTALIOClass();
         Tal_CleanupRootTALIOClass();
         TalFixture::TearDown();

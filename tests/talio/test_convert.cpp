@@ -47,6 +47,20 @@ TEST_F(ConvertTest, ConvertsWithQualityAndReduction) {
     EXPECT_EQ(output("identify -format '%w %h' " + quoted(path("small.jpeg"))), "30 23");
 }
 
+TEST_F(ConvertTest, WritesGifByTheOutputsExtensionWithItsOptions) {
+    cjpeg(testPicture(60, 40), "in.jpg");
+    ASSERT_EQ(convert("in.jpg -o out.gif --colours 16 --dither 0 --interlace"), 0) << errors;
+    const Bytes gif = readFile(path("out.gif"));
+    ASSERT_GT(gif.size(), 13u + 48 + 10);
+    EXPECT_EQ(std::string(gif.begin(), gif.begin() + 6), "GIF89a");
+    EXPECT_EQ(gif[10] & 7, 3);         // 16 entries
+    EXPECT_EQ(gif[13 + 48 + 9], 0x40); // interlaced
+    EXPECT_EQ(output("identify -format '%w %h' " + quoted(path("out.gif"))), "60 40");
+    // Back to JPEG through the GIF loader.
+    ASSERT_EQ(convert("out.gif -o back.jpg"), 0) << errors;
+    EXPECT_EQ(output("identify -format '%m' " + quoted(path("back.jpg"))), "JPEG");
+}
+
 TEST_F(ConvertTest, AFolderOfOutputsKeepsNamesAndPictureInformation) {
     fs::create_directories(dir / "my.pics");
     fs::create_directories(dir / "out.d");
@@ -92,12 +106,14 @@ TEST_F(ConvertTest, UsageErrors) {
     for (const char* arguments :
          {"", "a.jpg", "a.jpg -o x.jpg -d .", "a.jpg a.jpg -o x.jpg", "a.jpg -o x.jpg --quality 0",
           "a.jpg -o x.jpg --reduce 3", "a.jpg -o x.unknown", "a.jpg -o x.jpg --format XYZ",
-          "a.jpg -o x.jpg --bogus", "a.jpg -o x.jpg -o y.jpg", "a.jpg -d . -d ."}) {
+          "a.jpg -o x.jpg --bogus", "a.jpg -o x.jpg -o y.jpg", "a.jpg -d . -d .",
+          "a.jpg -o x.jpg --colours 16", "a.jpg -o x.gif --colours 0", "a.jpg -o x.gif --dither 101"}) {
         SCOPED_TRACE(arguments);
         EXPECT_EQ(convert(arguments), 2);
         EXPECT_FALSE(errors.empty());
     }
     EXPECT_FALSE(fs::exists(path("x.jpg")));
+    EXPECT_FALSE(fs::exists(path("x.gif")));
     EXPECT_EQ(convert("--help"), 0);
 }
 
