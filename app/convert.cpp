@@ -234,7 +234,9 @@ int main(int argc, char** argv) {
     // Registration is idempotent: the classes may have been registered by the object system already.
     Tal_InitImageClass();
     Tal_InitRootTALIOClass();
+    Tal_InitBMPTALIOClass();
     Tal_InitJPEGTALIOClass();
+    Tal_InitTARGATALIOClass();
     Tal__LoadCatalogue("Data/Lingua/Velura", "");
     TALIO_GlobalData* global = TALIO_Init(Tal_GetGlobalData());
     Tal_ImageBase* engine = global ? Tal__OpenImageEngine() : nullptr;
@@ -246,7 +248,9 @@ int main(int argc, char** argv) {
     if (engine) Tal__CloseImageEngine();
     TALIO_Cleanup(global);
     Tal__FreeCatalogue();
+    Tal_CleanupTARGATALIOClass();
     Tal_CleanupJPEGTALIOClass();
+    Tal_CleanupBMPTALIOClass();
     Tal_CleanupRootTALIOClass();
     Tal_CleanupImageClass();
     Tal_CleanUp();

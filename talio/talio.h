@@ -366,3 +366,24 @@ ULONG TALIO__BuildIPTC(const TALIO_IPTCInfo* info, Tal_DynamicMemory* out);
 
 ULONG Tal_InitJPEGTALIOClass();
 void Tal_CleanupJPEGTALIOClass();
+
+// ---------------------------------------------------------------------------------------------------
+// BMP.
+
+ULONG Tal_InitBMPTALIOClass();
+void Tal_CleanupBMPTALIOClass();
+
+// ---------------------------------------------------------------------------------------------------
+// TARGA.
+
+constexpr ULONG TARGATALIO_SetCompress = 7013; // 1: save run-length coded; the option is process-wide
+constexpr ULONG TARGATALIO_GetCompress = 7033;
+
+// Fills byteCount bytes of destination with run-length decoded pixels of the header's buffer depth,
+// read through the header's read-ahead reader; the bytes filled (fewer when the packets end). Packets may
+// run on from one call into the next: their rest is carried, process-wide, so only one decoding may be
+// under way at a time. byteCount -1 drops the carry and frees the header's reader (none: the carry only).
+size_t TALIO_RLEDecode(void* destination, size_t itemSize, int64_t byteCount, TALIO_Header* header);
+
+ULONG Tal_InitTARGATALIOClass();
+void Tal_CleanupTARGATALIOClass();
