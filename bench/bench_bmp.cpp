@@ -1,97 +1,28 @@
-// Loading and saving a large 24-bit BMP through the program's own paths: the library's load into a
-// buffer's planes, the open path that makes an image of it, and the save path that writes an image. The
-// file is named by VELURA_BENCH_BMP (bench/compare.d/bmp.sh makes a 12-megapixel one and sets it, and
-// times the same work by netpbm and ImageMagick beside these); without it these benchmarks skip.
-#include "Vlr/ImageFile.h"
-#include "talio/talio.h"
-
-#include <benchmark/benchmark.h>
-
-#include <cstdlib>
-#include <string>
+// Loading and saving a large 24-bit BMP through the program's own paths. The file is named by
+// VELURA_BENCH_BMP (bench/compare.d/bmp.sh makes a 12-megapixel one and sets it, and times the same work
+// by netpbm and ImageMagick beside these); without it these benchmarks skip.
+#include "ImageFileBench.h"
 
 namespace {
 
-struct BmpBench {
-    std::string input, output;
-    Tal_Image* image = nullptr; // the picture the save benchmark writes
-
-    BmpBench() {
-        const char* file = std::getenv("VELURA_BENCH_BMP");
-        if (!file || !*file) return;
-        input = file;
-        const char* out = std::getenv("VELURA_BENCH_OUT");
-        output = out && *out ? out : input + ".saved.bmp";
-        Tal_Init();
-        Tal_InitImageClass();
-        Tal_InitRootTALIOClass();
-        Tal_InitBMPTALIOClass();
-        TALIO_Init(Tal_GetGlobalData());
-        Tal__OpenImageEngine();
-    }
-    bool ready(benchmark::State& state) const {
-        if (input.empty()) state.SkipWithError("VELURA_BENCH_BMP names no file (see bench/compare.d/bmp.sh)");
-        return !input.empty();
-    }
-    Tal_Image* load() const {
-        return Tal__LoadImageA(input.c_str(), 0, 0, TAL_LOAD_QUIET | TAL_LOAD_ONLY | TAL_LOAD_NO_VIEW,
-                               nullptr);
-    }
-};
-
-BmpBench& bench() {
-    static BmpBench b;
+ImageFileBench& bench() {
+    static ImageFileBench b("VELURA_BENCH_BMP", "BMP", {Tal_InitBMPTALIOClass});
     return b;
 }
 
 // The library's load: detection, the rows read and split into the buffer's three planes.
 void BM_BmpLoadIntoPlanes(benchmark::State& state) {
-    if (!bench().ready(state)) return;
-    for (auto _ : state) {
-        ULONG error = 0;
-        TALIO_ImageBuffer* b =
-            TALIO_AutoLoadBufferA(bench().input.c_str(), TALIO_LOAD_QUIET, &error, nullptr);
-        if (!b) {
-            state.SkipWithError("the file does not load");
-            break;
-        }
-        benchmark::DoNotOptimize(b->red);
-        TALIO_FreeBuffer(b);
-    }
+    bench().loadIntoPlanes(state);
 }
 BENCHMARK(BM_BmpLoadIntoPlanes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The open path: the buffer's planes adopted as the image's base planes, copied into its working planes.
 void BM_BmpLoadAsImage(benchmark::State& state) {
-    if (!bench().ready(state)) return;
-    for (auto _ : state) {
-        Tal_Image* image = bench().load();
-        if (!image) {
-            state.SkipWithError("the file does not load");
-            break;
-        }
-        benchmark::DoNotOptimize(image->red);
-        Tal_DisposeObject(image->header.handle);
-    }
+    bench().loadAsImage(state);
 }
 BENCHMARK(BM_BmpLoadAsImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The save path: the image's working planes written as a BMP through a temporary file, which is synced
-// and renamed over the output.
 void BM_BmpSaveImage(benchmark::State& state) {
-    if (!bench().ready(state)) return;
-    BmpBench& b = bench();
-    if (!b.image) b.image = b.load();
-    if (!b.image) {
-        state.SkipWithError("the file does not load");
-        return;
-    }
-    for (auto _ : state)
-        if (!Tal__SaveImageA(b.image, b.output.c_str(), "BMP", 0, TAL_SAVE_QUIET | TAL_SAVE_NO_BACKUP,
-                             nullptr)) {
-            state.SkipWithError("the picture could not be saved");
-            break;
-        }
+    bench().saveImage(state);
 }
 BENCHMARK(BM_BmpSaveImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -293,15 +293,11 @@ ULONG save(TALIO_Header* header) {
 void* Tal_NewBMPTALIOClass(const TagItem*) {
     auto* self = static_cast<BMPTALIOInstance*>(Tal_AllocObjectMem(&bmpClass));
     if (!self) return nullptr;
-    const ULONG super = Tal_CreateObject("RootTALIO");
-    if (!super) {
+    self->header.superObject = TALIO__NewFormatBase(TALIO_KIND_FILE, kBmpFlags, "bmp");
+    if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
     }
-    self->header.superObject = super;
-    Tal_DoMethod(super, TALIO_SetKind, TALIO_KIND_FILE);
-    Tal_DoMethod(super, TALIO_SetFlags, kBmpFlags);
-    Tal_DoMethod(super, TALIO_SetExtension, "bmp");
     return self;
 }
 

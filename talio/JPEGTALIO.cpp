@@ -516,15 +516,11 @@ ULONG buildSaveOptions() {
 void* Tal_NewJPEGTALIOClass(const TagItem*) {
     auto* self = static_cast<JPEGTALIOInstance*>(Tal_AllocObjectMem(&jpegClass));
     if (!self) return nullptr;
-    const ULONG super = Tal_CreateObject("RootTALIO");
-    if (!super) {
+    self->header.superObject = TALIO__NewFormatBase(TALIO_KIND_FILE, kJpegFlags, "jpg");
+    if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
     }
-    self->header.superObject = super;
-    Tal_DoMethod(super, TALIO_SetKind, TALIO_KIND_FILE);
-    Tal_DoMethod(super, TALIO_SetFlags, kJpegFlags);
-    Tal_DoMethod(super, TALIO_SetExtension, "jpg");
     return self;
 }
 
@@ -558,11 +554,7 @@ Tal_Word Tal_DoJPEGTALIOClassMethod(void* instance, ULONG id, const Tal_Word* ar
     case TALIO_Save:
         return save(reinterpret_cast<TALIO_Header*>(args[0]));
     case TALIO_GetSaveOptions:
-        // Made when first asked for: most JPEG objects only ever identify a file.
-        if (!Tal_DoMethodA(self->header.superObject, id, args))
-            if (ULONG group = buildSaveOptions())
-                Tal_DoMethod(self->header.superObject, TALIO_SetSaveOptions, group);
-        return Tal_DoMethodA(self->header.superObject, id, args);
+        return TALIO__SaveOptionsOf(self->header.superObject, buildSaveOptions);
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }

@@ -117,6 +117,24 @@ Tal_Word Tal_DoRootTALIOClassMethod(void* instance, ULONG id, const Tal_Word* ar
     }
 }
 
+ULONG TALIO__NewFormatBase(ULONG kind, ULONG flags, const char* extension) {
+    const ULONG base = Tal_CreateObject("RootTALIO");
+    if (!base) return 0;
+    Tal_DoMethod(base, TALIO_SetKind, kind);
+    Tal_DoMethod(base, TALIO_SetFlags, flags);
+    if (!Tal_DoMethod(base, TALIO_SetExtension, extension)) {
+        Tal_DisposeObject(base);
+        return 0;
+    }
+    return base;
+}
+
+ULONG TALIO__SaveOptionsOf(ULONG base, ULONG (*build)()) {
+    if (!Tal_DoMethod(base, TALIO_GetSaveOptions))
+        if (ULONG group = build()) Tal_DoMethod(base, TALIO_SetSaveOptions, group);
+    return ULONG(Tal_DoMethod(base, TALIO_GetSaveOptions));
+}
+
 ULONG Tal_InitRootTALIOClass() {
     return Tal__SetupClass(&rootTalioClass, "RootTALIO", 7001, "Root", Tal_NewRootTALIOClass,
                            Tal_DisposeRootTALIOClass, Tal_DoRootTALIOClassMethod, nullptr,

@@ -289,15 +289,11 @@ size_t TALIO_RLEDecode(void* destination, size_t, int64_t byteCount, TALIO_Heade
 void* Tal_NewTARGATALIOClass(const TagItem*) {
     auto* self = static_cast<TARGATALIOInstance*>(Tal_AllocObjectMem(&targaClass));
     if (!self) return nullptr;
-    const ULONG super = Tal_CreateObject("RootTALIO");
-    if (!super) {
+    self->header.superObject = TALIO__NewFormatBase(TALIO_KIND_FILE, kTargaFlags, "tga");
+    if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
     }
-    self->header.superObject = super;
-    Tal_DoMethod(super, TALIO_SetKind, TALIO_KIND_FILE);
-    Tal_DoMethod(super, TALIO_SetFlags, kTargaFlags);
-    Tal_DoMethod(super, TALIO_SetExtension, "tga");
     return self;
 }
 
@@ -322,11 +318,7 @@ Tal_Word Tal_DoTARGATALIOClassMethod(void* instance, ULONG id, const Tal_Word* a
     case TALIO_Save:
         return save(reinterpret_cast<TALIO_Header*>(args[0]));
     case TALIO_GetSaveOptions:
-        // Made when first asked for: most objects only ever identify a file.
-        if (!Tal_DoMethodA(self->header.superObject, id, args))
-            if (ULONG group = buildSaveOptions())
-                Tal_DoMethod(self->header.superObject, TALIO_SetSaveOptions, group);
-        return Tal_DoMethodA(self->header.superObject, id, args);
+        return TALIO__SaveOptionsOf(self->header.superObject, buildSaveOptions);
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }
