@@ -285,8 +285,10 @@ int main(int argc, char** argv) {
     // Registration is idempotent: the classes may have been registered by the object system already.
     Tal_InitImageClass();
     Tal_InitRootTALIOClass();
+    Tal_InitBMPTALIOClass();
     Tal_InitJPEGTALIOClass();
     Tal_InitGIFTALIOClass();
+    Tal_InitTARGATALIOClass();
     Tal__LoadCatalogue("Data/Lingua/Velura", "");
     TALIO_GlobalData* global = TALIO_Init(Tal_GetGlobalData());
     Tal_ImageBase* engine = global ? Tal__OpenImageEngine() : nullptr;
@@ -299,7 +301,9 @@ int main(int argc, char** argv) {
     TALIO_Cleanup(global);
     Tal__FreeCatalogue();
     Tal_CleanupGIFTALIOClass();
+    Tal_CleanupTARGATALIOClass();
     Tal_CleanupJPEGTALIOClass();
+    Tal_CleanupBMPTALIOClass();
     Tal_CleanupRootTALIOClass();
     Tal_CleanupImageClass();
     Tal_CleanUp();

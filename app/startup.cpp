@@ -36,10 +36,12 @@ constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitVeluraPrefsClass, Tal_CleanupVeluraPrefsClass},
     {Tal_InitImageClass, Tal_CleanupImageClass},
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
+    {Tal_InitBMPTALIOClass, Tal_CleanupBMPTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
     {Tal_InitClipboardTALIOClass, Tal_CleanupClipboardTALIOClass},
     {Tal_InitScreenGrabTALIOClass, Tal_CleanupScreenGrabTALIOClass},
     {Tal_InitGIFTALIOClass, Tal_CleanupGIFTALIOClass},
+    {Tal_InitTARGATALIOClass, Tal_CleanupTARGATALIOClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 

@@ -4,6 +4,7 @@
 // (bench/compare.sh makes a 12-megapixel one and times ImageMagick's "-colors 256" beside this); without
 // it the benchmark skips.
 #include "talio/talio.h"
+#include "ui/ui.h"
 
 #include <benchmark/benchmark.h>
 
@@ -43,6 +44,7 @@ struct GifBench {
         if (!source || !*source) return;
         const char* out = std::getenv("VELURA_BENCH_OUT");
         output = out && *out ? out : std::string(source) + ".saved.gif";
+        Tal_UseInterfaceClasses();
         Tal_Init();
         Tal_InitRootTALIOClass();
         Tal_InitGIFTALIOClass();

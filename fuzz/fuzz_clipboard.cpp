@@ -2,6 +2,7 @@
 // start like a PNG, as the image/png another program offers (its bitmap is then pasted as well). A paste
 // either fails with an error number or gives a buffer whose pixels are all readable.
 #include "host/clipboard.h"
+#include "ui/ui.h"
 #include "talio/talio.h"
 
 #include <cstdint>
@@ -15,6 +16,7 @@ constexpr int64_t kMaxSide = 2048;
 struct Setup {
     ULONG clip = 0;
     Setup() {
+        Tal_UseInterfaceClasses();
         Tal_Init();
         Tal_InitRootTALIOClass();
         Tal_InitClipboardTALIOClass();

@@ -2,6 +2,7 @@
 // number or gives a buffer whose pixels are all readable. A small picture that loads is also saved again
 // (quantized, diffused and coded) into a scratch folder, in memory where there is one.
 #include "talio_fuzz.h"
+#include "ui/ui.h"
 
 #include <cstdlib>
 #include <vector>
@@ -12,6 +13,7 @@ struct Setup {
     FuzzImageFile input;
     std::string output;
     Setup() {
+        Tal_UseInterfaceClasses();
         Tal_Init();
         Tal_InitRootTALIOClass();
         Tal_InitGIFTALIOClass();

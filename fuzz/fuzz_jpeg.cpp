@@ -2,6 +2,7 @@
 // information, and whatever other loaders are registered): a load either fails with an error number or
 // gives a buffer whose pixels and information fields are all readable.
 #include "talio_fuzz.h"
+#include "ui/ui.h"
 
 #include <cstring>
 #include <vector>

@@ -7,8 +7,7 @@
 // (TALIO__ComputeBestColourmapA, TALIO__GetBufferData) share one process-wide state, guarded.
 #include "talio/talio.h"
 
-#include "Tal/Group.h"
-#include "Tal/Slider.h"
+#include "ui/ui.h"
 #include "talio/TALIOQuantize.h"
 
 #include <algorithm>
@@ -596,7 +595,7 @@ ULONG TALIO__GetBufferData(const TALIO_ImageBuffer* buffer, ULONG x, ULONG y, UL
 void* Tal_NewGIFTALIOClass(const TagItem*) {
     auto* self = static_cast<GIFTALIOInstance*>(Tal_AllocObjectMem(&gifClass));
     if (!self) return nullptr;
-    self->header.superObject = TALIO__NewFormatSuper(TALIO_KIND_FILE, kGifFlags, "gif");
+    self->header.superObject = TALIO__NewFormatBase(TALIO_KIND_FILE, kGifFlags, "gif");
     if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
@@ -635,7 +634,7 @@ Tal_Word Tal_DoGIFTALIOClassMethod(void* instance, ULONG id, const Tal_Word* arg
     case TALIO_Save:
         return save(reinterpret_cast<TALIO_Header*>(args[0]));
     case TALIO_GetSaveOptions:
-        return TALIO__SaveOptionsMadeOnDemand(self->header.superObject, buildSaveOptions);
+        return TALIO__SaveOptionsOf(self->header.superObject, buildSaveOptions);
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }

@@ -516,7 +516,7 @@ ULONG buildSaveOptions() {
 void* Tal_NewJPEGTALIOClass(const TagItem*) {
     auto* self = static_cast<JPEGTALIOInstance*>(Tal_AllocObjectMem(&jpegClass));
     if (!self) return nullptr;
-    self->header.superObject = TALIO__NewFormatSuper(TALIO_KIND_FILE, kJpegFlags, "jpg");
+    self->header.superObject = TALIO__NewFormatBase(TALIO_KIND_FILE, kJpegFlags, "jpg");
     if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
@@ -554,7 +554,7 @@ Tal_Word Tal_DoJPEGTALIOClassMethod(void* instance, ULONG id, const Tal_Word* ar
     case TALIO_Save:
         return save(reinterpret_cast<TALIO_Header*>(args[0]));
     case TALIO_GetSaveOptions:
-        return TALIO__SaveOptionsMadeOnDemand(self->header.superObject, buildSaveOptions);
+        return TALIO__SaveOptionsOf(self->header.superObject, buildSaveOptions);
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }

@@ -117,19 +117,22 @@ Tal_Word Tal_DoRootTALIOClassMethod(void* instance, ULONG id, const Tal_Word* ar
     }
 }
 
-ULONG TALIO__NewFormatSuper(ULONG kind, ULONG flags, const char* extension) {
-    const ULONG super = Tal_CreateObject("RootTALIO");
-    if (!super) return 0;
-    Tal_DoMethod(super, TALIO_SetKind, kind);
-    Tal_DoMethod(super, TALIO_SetFlags, flags);
-    Tal_DoMethod(super, TALIO_SetExtension, extension);
-    return super;
+ULONG TALIO__NewFormatBase(ULONG kind, ULONG flags, const char* extension) {
+    const ULONG base = Tal_CreateObject("RootTALIO");
+    if (!base) return 0;
+    Tal_DoMethod(base, TALIO_SetKind, kind);
+    Tal_DoMethod(base, TALIO_SetFlags, flags);
+    if (!Tal_DoMethod(base, TALIO_SetExtension, extension)) {
+        Tal_DisposeObject(base);
+        return 0;
+    }
+    return base;
 }
 
-Tal_Word TALIO__SaveOptionsMadeOnDemand(ULONG super, ULONG (*build)()) {
-    if (!Tal_DoMethod(super, TALIO_GetSaveOptions))
-        if (ULONG group = build()) Tal_DoMethod(super, TALIO_SetSaveOptions, group);
-    return Tal_DoMethod(super, TALIO_GetSaveOptions);
+ULONG TALIO__SaveOptionsOf(ULONG base, ULONG (*build)()) {
+    if (!Tal_DoMethod(base, TALIO_GetSaveOptions))
+        if (ULONG group = build()) Tal_DoMethod(base, TALIO_SetSaveOptions, group);
+    return ULONG(Tal_DoMethod(base, TALIO_GetSaveOptions));
 }
 
 ULONG Tal_InitRootTALIOClass() {

@@ -3,10 +3,8 @@
 // only source.
 #include "talio/talio.h"
 
-#include "Tal/Button.h"
+#include "ui/ui.h"
 #include "Tal/Catalogue.h"
-#include "Tal/Group.h"
-#include "Tal/Slider.h"
 #include "host/host.h"
 #include "host/surface.h"
 #include "host/wm.h"

@@ -325,13 +325,11 @@ constexpr ULONG TALIO_PREVIEW_SIZE = 50;
 ULONG Tal_InitRootTALIOClass();
 void Tal_CleanupRootTALIOClass();
 
-// For format classes: the RootTALIO instance a format object holds, made with the class's kind, flags and
-// extension; 0 when it cannot be made.
-ULONG TALIO__NewFormatSuper(ULONG kind, ULONG flags, const char* extension);
-// TALIO_GetSaveOptions of a class whose group is made only when first asked for (most format objects only
-// ever identify a file): the group the RootTALIO instance holds, built by `build` and handed to it when
-// there is none yet.
-Tal_Word TALIO__SaveOptionsMadeOnDemand(ULONG super, ULONG (*build)());
+// The RootTALIO instance a format class holds, made with its kind, flags and extension; 0 on failure.
+ULONG TALIO__NewFormatBase(ULONG kind, ULONG flags, const char* extension);
+// The save-options group kept by a format class's RootTALIO instance, built by `build` when first asked
+// for (most format objects only ever identify a file); 0 when it cannot be built.
+ULONG TALIO__SaveOptionsOf(ULONG base, ULONG (*build)());
 
 // ---------------------------------------------------------------------------------------------------
 // JPEG.
@@ -424,3 +422,24 @@ ULONG TALIO__GetBufferData(const TALIO_ImageBuffer* buffer, ULONG x, ULONG y, UL
 
 ULONG Tal_InitGIFTALIOClass();
 void Tal_CleanupGIFTALIOClass();
+
+// ---------------------------------------------------------------------------------------------------
+// BMP.
+
+ULONG Tal_InitBMPTALIOClass();
+void Tal_CleanupBMPTALIOClass();
+
+// ---------------------------------------------------------------------------------------------------
+// TARGA.
+
+constexpr ULONG TARGATALIO_SetCompress = 7013; // 1: save run-length coded; the option is process-wide
+constexpr ULONG TARGATALIO_GetCompress = 7033;
+
+// Fills byteCount bytes of destination with run-length decoded pixels of the header's buffer depth,
+// read through the header's read-ahead reader; the bytes filled (fewer when the packets end). Packets may
+// run on from one call into the next: their rest is carried, process-wide, so only one decoding may be
+// under way at a time. byteCount -1 drops the carry and frees the header's reader (none: the carry only).
+size_t TALIO_RLEDecode(void* destination, size_t itemSize, int64_t byteCount, TALIO_Header* header);
+
+ULONG Tal_InitTARGATALIOClass();
+void Tal_CleanupTARGATALIOClass();

@@ -194,6 +194,10 @@ TEST_F(StartUp, TheEngineStartsOnceAndEndsWhatItStarted) {
     EXPECT_LT(at("Image"), at("RootTALIO"));
     EXPECT_LT(at("RootTALIO"), at("JPEGTALIO"));
     EXPECT_LT(at("JPEGTALIO"), at("GIFTALIO"));
+    EXPECT_LT(at("RootTALIO"), at("BMPTALIO"));
+    EXPECT_LT(at("BMPTALIO"), at("JPEGTALIO"));
+    EXPECT_LT(at("JPEGTALIO"), at("TARGATALIO"));
+    EXPECT_TRUE(registered("TARGATALIO"));
 
     // Nested starts share the engine; the last end takes everything back.
     EXPECT_EQ(Tal_InitImageBase(), base);

@@ -259,6 +259,64 @@ inline Bytes photoshopBlock(const std::vector<Bytes>& datasets) {
     return block;
 }
 
+// The grey picture as colour samples.
+inline Picture asColour(const Picture& grey) {
+    Picture pic{grey.width, grey.height, 3, {}};
+    for (UBYTE v : grey.samples) pic.samples.insert(pic.samples.end(), {v, v, v});
+    return pic;
+}
+
+// A peer's decoding of a file (any netpbm output, as colour samples): `command` writes it to its output.
+inline Picture peerPicture(const std::string& command) {
+    const std::string text = output(command + " 2>/dev/null | ppmtoppm 2>/dev/null");
+    return readPnm(Bytes(text.begin(), text.end()));
+}
+
+// What a file loads as, in colour samples whatever buffer format the loader chose, and the loader's word.
+// Empty (with the error number) when it does not load.
+inline Picture loadedPicture(const fs::path& file, ULONG* error = nullptr, std::string* word = nullptr) {
+    ULONG scratch = 0;
+    TALIO_ImageBuffer* b =
+        TALIO_AutoLoadBufferA(file.c_str(), TALIO_LOAD_QUIET, error ? error : &scratch, nullptr);
+    if (!b) return {};
+    if (word) *word = b->header->format_name;
+    TALIO_ImageBuffer* rgb = b->format == TALIO_FORMAT_RGBPLANES ? nullptr : TALIO_ConvertBufferFormat(b, 1);
+    Picture pic = pixelsOf(rgb ? rgb : b, 3);
+    TALIO_FreeBuffer(rgb);
+    TALIO_FreeBuffer(b);
+    return pic;
+}
+
+// Loads damaged copies of a file, cut at many lengths and with bytes changed at seeded places: each must
+// end in a picture or an error number, quietly (the test build's sanitizers catch what goes wrong inside).
+inline void expectDamagedCopiesLoadQuietly(const fs::path& original, const fs::path& scratch, ULONG seed) {
+    SCOPED_TRACE(original.filename().string());
+    const Bytes whole = readFile(original);
+    ASSERT_FALSE(whole.empty());
+    auto tryLoad = [&](const Bytes& bytes, const std::string& what) {
+        writeFile(scratch, bytes);
+        ULONG error = 0;
+        TALIO_ImageBuffer* b = TALIO_AutoLoadBufferA(scratch.c_str(), TALIO_LOAD_QUIET, &error, nullptr);
+        EXPECT_TRUE(b ? error == TALIO_OK : error >= 2 && error <= 12) << what << ": error " << error;
+        TALIO_FreeBuffer(b);
+    };
+    const size_t step = std::max<size_t>(1, whole.size() / 64);
+    for (size_t length = 0; length < whole.size(); length += length < 64 ? 1 : step)
+        tryLoad(Bytes(whole.begin(), whole.begin() + long(length)), "cut at " + std::to_string(length));
+    ULONG state = seed * 2654435761u + 7;
+    auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
+    for (int variant = 0; variant < 300; variant++) {
+        Bytes bytes = whole;
+        // Most changes fall in the headers, where sizes and offsets are.
+        for (ULONG n = 1 + next() % 3; n > 0; n--) {
+            const size_t at =
+                next() % 2 ? next() % std::min<size_t>(64, bytes.size()) : next() % bytes.size();
+            bytes[at] = UBYTE(next());
+        }
+        tryLoad(bytes, "variant " + std::to_string(variant));
+    }
+}
+
 // The folder of the test, made empty.
 inline fs::path scratchFolder() {
     const char* base = std::getenv("VELURA_TEST_TMP");
@@ -276,8 +334,10 @@ class TalioFixture : public TalFixture {
     void SetUp() override {
         TalFixture::SetUp();
         Tal_InitRootTALIOClass();
+        Tal_InitBMPTALIOClass();
         Tal_InitJPEGTALIOClass();
         Tal_InitGIFTALIOClass();
+        Tal_InitTARGATALIOClass();
         Tal__LoadCatalogue("Data/Lingua/Velura", "");
         global = TALIO_Init(gd);
         ASSERT_NE(global, nullptr);
@@ -286,7 +346,9 @@ class TalioFixture : public TalFixture {
     void TearDown() override {
         TALIO_Cleanup(global);
         Tal_CleanupGIFTALIOClass();
+        Tal_CleanupTARGATALIOClass();
         Tal_CleanupJPEGTALIOClass();
+        Tal_CleanupBMPTALIOClass();
         Tal_CleanupRootTALIOClass();
         TalFixture::TearDown();
     }

@@ -3,8 +3,8 @@
 // exchange with other programs on an X display, and screen grabs of the composed screen.
 #include "talio_test.h"
 
-#include "Tal/Button.h"
-#include "Tal/Slider.h"
+#include "ui/Button.h"
+#include "ui/Slider.h"
 #include "Vlr/ImageFile.h"
 #include "host/clipboard.h"
 #include "host/graphics.h"

@@ -143,6 +143,19 @@ TEST_F(ConvertTest, OutputNamesFormatsAndFolders) {
     EXPECT_EQ(errors, "velura-convert: a.jpg: this is not a folder\n");
 }
 
+TEST_F(ConvertTest, BmpAndTargaByTheOutputsExtension) {
+    const Picture pic = testPicture(31, 17, 3, 3);
+    writeFile(path("in.ppm"), pnmBytes(pic));
+    ASSERT_EQ(run("ppmtobmp " + quoted(path("in.ppm")) + " > " + quoted(path("in.bmp")) + " 2>/dev/null"), 0);
+    ASSERT_EQ(convert("in.bmp -o out.tga"), 0) << errors;
+    EXPECT_TRUE(peerPicture("tgatoppm " + quoted(path("out.tga"))) == pic);
+    ASSERT_EQ(convert("out.tga -o back.BMP"), 0) << errors;
+    EXPECT_TRUE(peerPicture("bmptopnm " + quoted(path("back.BMP"))) == pic);
+    fs::create_directories(dir / "out");
+    ASSERT_EQ(convert("in.bmp --format TARGA -d out"), 0) << errors;
+    EXPECT_TRUE(peerPicture("tgatoppm " + quoted(dir / "out" / "in.tga")) == pic);
+}
+
 TEST_F(ConvertTest, ASaveThatFailsHalfWayLeavesTheOldFile) {
     cjpeg(testPicture(300, 300, 3, 5), "big.jpg", "-quality 100");
     const Bytes old(5000, 'o');

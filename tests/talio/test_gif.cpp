@@ -3,8 +3,8 @@
 // giftopnm reads back, and the colour reduction behind it.
 #include "talio_test.h"
 
-#include "Tal/Group.h"
-#include "Tal/Slider.h"
+#include "ui/Group.h"
+#include "ui/Slider.h"
 #include "talio/TALIOQuantize.h"
 
 #include <map>
