@@ -23,18 +23,23 @@
 #include <set>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr char kUsage[] =
     "Usage: velura-convert IN... (-o OUT | -d DIR) [--format WORD] [--quality N] [--reduce 2|4|8]\n"
+    "                      [--compression N] [--interlace]\n"
     "\n"
     "  -o OUT          the output file (one input only)\n"
     "  -d DIR          the output folder: each input keeps its name with the format's extension\n"
-    "  --format WORD   the saver (JPEG, ...); default: from OUT's extension, else JPEG\n"
+    "  --format WORD   the saver (JPEG, PNG, ILBM, IFFDEEP, ...); default: from OUT's extension (.iff and\n"
+    "                  .ilbm ILBM, .deep IFFDEEP, .png PNG, ...), else JPEG\n"
     "  --quality N     JPEG quality, 1-100 (default 90)\n"
     "  --reduce N      load at 1/N of the width and height (JPEG files)\n"
+    "  --compression N PNG compression level, 0-9 (default 6)\n"
+    "  --interlace     PNG: save interlaced (Adam7)\n"
     "  --help          this text\n";
 
 struct Options {
@@ -42,8 +47,10 @@ struct Options {
     std::string output;    // -o
     std::string directory; // -d
     std::string format;
-    long quality = 0;    // 0: the saver's default
-    ULONG reduction = 0; // 0: full size
+    long quality = 0;      // 0: the saver's default
+    ULONG reduction = 0;   // 0: full size
+    long compression = -1; // -1: the saver's default
+    bool interlace = false;
 };
 
 int usageError(const std::string& why) {
@@ -76,8 +83,12 @@ int parseOptions(int argc, char** argv, Options* o) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        const bool takesValue =
-            arg == "-o" || arg == "-d" || arg == "--format" || arg == "--quality" || arg == "--reduce";
+        if (arg == "--interlace") {
+            o->interlace = true;
+            continue;
+        }
+        const bool takesValue = arg == "-o" || arg == "-d" || arg == "--format" || arg == "--quality" ||
+                                arg == "--reduce" || arg == "--compression";
         if (!takesValue) return usageError("unknown option " + arg);
         if (i + 1 >= argc) return usageError(arg + " needs a value");
         const std::string value = argv[++i];
@@ -93,6 +104,9 @@ int parseOptions(int argc, char** argv, Options* o) {
         } else if (arg == "--quality") {
             if (!parseNumber(value, 1, 100, &number)) return usageError("--quality wants 1-100");
             o->quality = number;
+        } else if (arg == "--compression") {
+            if (!parseNumber(value, 0, 9, &number)) return usageError("--compression wants 0-9");
+            o->compression = number;
         } else {
             if (!parseNumber(value, 2, 8, &number) || (number != 2 && number != 4 && number != 8))
                 return usageError("--reduce wants 2, 4 or 8");
@@ -127,12 +141,16 @@ std::string extensionOf(ULONG saver) {
     return ext ? ext : "";
 }
 
-// The saver whose word or extension is the output file's extension.
+// The saver whose word or extension is the output file's extension; ".iff" is the first saver with that
+// extension (ILBM), and a few extensions name their saver's picture kind.
 std::string formatFromName(const std::string& name) {
     const char* file = FilePart(name.c_str());
     const char* dot = std::strrchr(file, '.');
     if (!dot || dot == file) return "";
     const std::string ext = dot + 1;
+    static constexpr std::pair<const char*, const char*> kindNames[] = {{"lbm", "ILBM"}, {"deep", "IFFDEEP"}};
+    for (const auto& [kind, word] : kindNames)
+        if (sameText(ext, kind)) return word;
     TALIO_GlobalData* global = TALIO_GetGlobalData();
     if (!global) return "";
     for (Node* node : ListNodes<Node>(&global->savers)) {
@@ -193,6 +211,14 @@ int convert(const Options& o) {
         // The format's options are the program's, for every save of the run.
         Tal_DoMethod(saver, JPEGTALIO_SetQuality, o.quality);
     }
+    if (o.compression >= 0 || o.interlace) {
+        if (word != "PNG") {
+            Tal_DisposeObject(saver);
+            return usageError("--compression and --interlace apply to PNG only");
+        }
+        if (o.compression >= 0) Tal_DoMethod(saver, PNGTALIO_SetCompression, o.compression);
+        if (o.interlace) Tal_DoMethod(saver, PNGTALIO_SetInterlace, 1);
+    }
     Tal_DisposeObject(saver);
     std::set<std::string> written;
     int status = 0;
@@ -235,6 +261,9 @@ int main(int argc, char** argv) {
     Tal_InitImageClass();
     Tal_InitRootTALIOClass();
     Tal_InitJPEGTALIOClass();
+    Tal_InitILBMTALIOClass();
+    Tal_InitIFFDEEPTALIOClass();
+    Tal_InitPNGTALIOClass();
     Tal__LoadCatalogue("Data/Lingua/Velura", "");
     TALIO_GlobalData* global = TALIO_Init(Tal_GetGlobalData());
     Tal_ImageBase* engine = global ? Tal__OpenImageEngine() : nullptr;
@@ -246,6 +275,9 @@ int main(int argc, char** argv) {
     if (engine) Tal__CloseImageEngine();
     TALIO_Cleanup(global);
     Tal__FreeCatalogue();
+    Tal_CleanupPNGTALIOClass();
+    Tal_CleanupIFFDEEPTALIOClass();
+    Tal_CleanupILBMTALIOClass();
     Tal_CleanupJPEGTALIOClass();
     Tal_CleanupRootTALIOClass();
     Tal_CleanupImageClass();

@@ -27,8 +27,8 @@ constexpr const char* kCatalogue = "Data\\Lingua\\Velura.etf";
 // superclass reaches the superclass's attributes through its instances), removed in the reverse order.
 // ImageView, BatchProcess, TALIOOptions, PopTabs and Histogram follow Image; then the modes, media, tools,
 // actions and panels; then the image formats BMP, JPEG, GIF, ILBM, IFFDEEP, TARGA, Clipboard and
-// ScreenGrab; then CloneMode, TransformTool, TransparencyAction and ActionGroup. Each joins here as it is
-// built.
+// ScreenGrab, and PNG after them; then CloneMode, TransformTool, TransparencyAction and ActionGroup. Each
+// joins here as it is built.
 struct ApplicationClass {
     ULONG (*init)();
     void (*cleanup)();
@@ -38,6 +38,9 @@ constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitImageClass, Tal_CleanupImageClass},
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
+    {Tal_InitILBMTALIOClass, Tal_CleanupILBMTALIOClass},
+    {Tal_InitIFFDEEPTALIOClass, Tal_CleanupIFFDEEPTALIOClass},
+    {Tal_InitPNGTALIOClass, Tal_CleanupPNGTALIOClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 

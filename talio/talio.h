@@ -191,6 +191,8 @@ void TALIO__SetAlphaResolver(TALIO_AlphaResolver resolver);
 // 2 (TALIO_ErrorNumberRequest) and returns none.
 TALIO_ImageBuffer* TALIO_AllocBuffer(ULONG width, ULONG height, ULONG depth, ULONG bytesPerRow, ULONG format,
                                      ULONG reserved);
+// The same without reporting a failure: for a picture a loader attaches to the one it loads.
+TALIO_ImageBuffer* TALIO__AllocBufferQuiet(ULONG width, ULONG height, ULONG depth, ULONG format);
 // Chooses bytes_per_row when it is 0 and allocates the pixels; formats 1 and 13 always take the planes'
 // real row distance. A given bytes_per_row shorter than a row fails. 1 or 0.
 ULONG TALIO_AllocBufferMem(TALIO_ImageBuffer* buffer);
@@ -366,3 +368,22 @@ ULONG TALIO__BuildIPTC(const TALIO_IPTCInfo* info, Tal_DynamicMemory* out);
 
 ULONG Tal_InitJPEGTALIOClass();
 void Tal_CleanupJPEGTALIOClass();
+
+// ---------------------------------------------------------------------------------------------------
+// IFF: ILBM (bitplanes) and DEEP (chunky true colour).
+
+ULONG Tal_InitILBMTALIOClass();
+void Tal_CleanupILBMTALIOClass();
+ULONG Tal_InitIFFDEEPTALIOClass();
+void Tal_CleanupIFFDEEPTALIOClass();
+
+// ---------------------------------------------------------------------------------------------------
+// PNG. A picture with alpha loads with its alpha in the buffer's `alpha` (format 9).
+
+constexpr ULONG PNGTALIO_SetCompression = 7020; // zlib level 0..9 (6 at start); the options are process-wide
+constexpr ULONG PNGTALIO_GetCompression = 7030;
+constexpr ULONG PNGTALIO_SetInterlace = 7040; // 1: Adam7
+constexpr ULONG PNGTALIO_GetInterlace = 7050;
+
+ULONG Tal_InitPNGTALIOClass();
+void Tal_CleanupPNGTALIOClass();
