@@ -70,6 +70,39 @@ TEST_F(ConvertTest, AFolderOfOutputsKeepsNamesAndPictureInformation) {
     EXPECT_FALSE(fs::exists(dir / "my.jpg"));
 }
 
+TEST_F(ConvertTest, IffAndPngOutputsFollowTheExtension) {
+    const Picture pic = testPicture(41, 19);
+    writeFile(path("in.ppm"), pnmBytes(pic));
+    ASSERT_EQ(run("pnmtopng -force " + quoted(path("in.ppm")) + " > " + quoted(path("in.png"))), 0);
+    struct Case {
+        const char* arguments;
+        const char* output;
+        const char* formType; // the IFF form written, or none for PNG
+    };
+    for (const Case& c :
+         {Case{"in.png -o out.iff", "out.iff", "ILBM"}, Case{"in.png -o out.ILBM", "out.ILBM", "ILBM"},
+          Case{"in.png -o out.lbm", "out.lbm", "ILBM"}, Case{"in.png -o out.deep", "out.deep", "DEEP"},
+          Case{"out.iff -o back.png --compression 9 --interlace", "back.png", nullptr}}) {
+        SCOPED_TRACE(c.arguments);
+        ASSERT_EQ(convert(c.arguments), 0) << errors;
+        const Bytes file = readFile(path(c.output));
+        ASSERT_GT(file.size(), 33u);
+        if (c.formType) {
+            EXPECT_EQ(std::string(file.begin() + 8, file.begin() + 12), c.formType);
+        } else {
+            EXPECT_EQ(file[28], 1); // interlaced
+        }
+        TALIO_ImageBuffer* b = load(path(c.output));
+        ASSERT_NE(b, nullptr);
+        EXPECT_TRUE(colourPixelsOf(b) == pic);
+        TALIO_FreeBuffer(b);
+    }
+    EXPECT_TRUE(netpbm("ilbmtoppm " + quoted(path("out.iff")) + " 2>/dev/null") == pic);
+    EXPECT_TRUE(netpbm("pngtopam " + quoted(path("back.png"))) == pic);
+    EXPECT_EQ(convert("in.png -o x.jpg --compression 3"), 2);
+    EXPECT_EQ(convert("in.png -o x.png --compression 10"), 2);
+}
+
 TEST_F(ConvertTest, FailuresAreReportedWithTheProgramsTexts) {
     cjpeg(testPicture(16, 16), "good.jpg");
     writeFile(path("zeros"), Bytes(512, 0));
