@@ -6,7 +6,7 @@
 // libpng reports errors by a long jump back into the operation that started it. The functions between a
 // setjmp and the library calls therefore hold only plain data: no object with a destructor may be
 // skipped by the jump.
-#include "talio/talio.h"
+#include "talio/TALIOPNG.h"
 
 #include "Tal/Button.h"
 #include "Tal/Catalogue.h"
@@ -246,7 +246,8 @@ ULONG load(TALIO_Header* header) {
 // ---------------------------------------------------------------------------------------------------
 // Save.
 
-// Compresses the buffer into the stream; runs inside the caller's setjmp.
+// Compresses an interlaced picture into the stream; runs inside the caller's setjmp. (Pictures without
+// interlace go through the writer of TALIOPNG.h, which compresses on every processor.)
 ULONG encode(png_structp png, png_infop info, TALIO_Header* header, StreamState* stream, Options opts,
              int channels, png_bytep row) {
     const TALIO_ImageBuffer* b = header->buffer;
@@ -285,6 +286,7 @@ ULONG save(TALIO_Header* header) {
         return TALIO_ERR_UNSUPPORTED;
     if (!header->stream) return TALIO_ERR_OPEN;
     const Options opts = currentOptions();
+    if (!opts.interlace) return TALIO__WritePNG(header, channels, int(opts.compression));
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, errorExit, warning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     auto* row = static_cast<png_bytep>(Tal_AllocMem(size_t(b->width) * size_t(channels)));

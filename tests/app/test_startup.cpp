@@ -190,6 +190,10 @@ TEST_F(StartUp, TheEngineStartsOnceAndEndsWhatItStarted) {
     EXPECT_LT(at("VeluraPrefs"), at("Image"));
     EXPECT_LT(at("Image"), at("RootTALIO"));
     EXPECT_LT(at("RootTALIO"), at("JPEGTALIO"));
+    EXPECT_LT(at("JPEGTALIO"), at("ILBMTALIO"));
+    EXPECT_LT(at("ILBMTALIO"), at("IFFDEEPTALIO"));
+    EXPECT_LT(at("IFFDEEPTALIO"), at("PNGTALIO"));
+    EXPECT_LT(at("PNGTALIO"), ptrdiff_t(names.size()));
 
     // Nested starts share the engine; the last end takes everything back.
     EXPECT_EQ(Tal_InitImageBase(), base);

@@ -165,6 +165,35 @@ TEST_F(PngTest, SavesReadBackInPngtopamWithTheirOptions) {
     TALIO_FreeBuffer(odd);
 }
 
+TEST_F(PngTest, LargePicturesAreCompressedInSegmentsThatMakeOneStream) {
+    // Above 2 MiB of rows a picture is compressed in segments, on every processor; the file is one zlib
+    // stream that pngtopam checks to its end, as small as libpng makes it at the same level.
+    const ULONG png = Tal_CreateObject("PNGTALIO");
+    struct Case {
+        Picture picture;
+        ULONG compression;
+    };
+    const Case cases[] = {{testPicture(1100, 700, 3, 9), 6},
+                          {testPicture(1100, 700, 3, 9), 1},
+                          {testPicture(2300, 1000, 1, 8), 9},
+                          {testPicture(1100, 700, 3, 9), 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.picture.channels) + " channels, level " +
+                     std::to_string(c.compression));
+        Tal_DoMethod(png, PNGTALIO_SetCompression, c.compression);
+        TALIO_ImageBuffer* b = bufferOf(c.picture);
+        ASSERT_EQ(saveBuffer(b, path("large.png"), "PNG"), TALIO_OK);
+        TALIO_FreeBuffer(b);
+        EXPECT_TRUE(netpbm("pngtopam " + quoted(path("large.png"))) == c.picture);
+        const fs::path source = pnm("large", c.picture);
+        ASSERT_EQ(run("pnmtopng -compression " + std::to_string(c.compression) + " " + quoted(source) +
+                      " > " + quoted(path("peer.png"))),
+                  0);
+        EXPECT_LE(fs::file_size(path("large.png")), fs::file_size(path("peer.png")) * 101 / 100);
+    }
+    Tal_DisposeObject(png);
+}
+
 TEST_F(PngTest, TheSaveOptionsGroupShowsAndSetsTheOptions) {
     for (const char* name : {"Text", "Scroller", "CheckBox"})
         if (!Tal_FindClassFromName(name)) GTEST_SKIP() << "the " << name << " class is not registered";
