@@ -8,9 +8,7 @@
 // skipped by the jump.
 #include "talio/TALIOPNG.h"
 
-#include "Tal/Button.h"
 #include "Tal/Catalogue.h"
-#include "Tal/Group.h"
 #include "host/host.h"
 
 #include <algorithm>
@@ -248,16 +246,15 @@ ULONG load(TALIO_Header* header) {
 
 // Compresses an interlaced picture into the stream; runs inside the caller's setjmp. (Pictures without
 // interlace go through the writer of TALIOPNG.h, which compresses on every processor.)
-ULONG encode(png_structp png, png_infop info, TALIO_Header* header, StreamState* stream, Options opts,
-             int channels, png_bytep row) {
+ULONG encodeInterlaced(png_structp png, png_infop info, TALIO_Header* header, StreamState* stream,
+                       int compression, int channels, png_bytep row) {
     const TALIO_ImageBuffer* b = header->buffer;
     png_set_write_fn(png, stream, writeData, flushData);
     png_set_IHDR(png, info, b->width, b->height, 8, channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB,
-                 opts.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, int(opts.compression));
+                 PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, compression);
     // Stored without compression, filtering would only cost time.
-    if (opts.compression == 0) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    if (compression == 0) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(png, info);
     // Each pass of an interlaced picture takes every row and keeps the pixels it needs.
     const int passes = png_set_interlace_handling(png);
@@ -297,7 +294,7 @@ ULONG save(TALIO_Header* header) {
         if (setjmp(png_jmpbuf(png)))
             result = stream->shortTransfer ? TALIO_ERR_READ : TALIO_ERR_DAMAGED;
         else
-            result = encode(png, info, header, stream, opts, channels, row);
+            result = encodeInterlaced(png, info, header, stream, int(opts.compression), channels, row);
     }
     png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
     Tal_FreeMem(row);
@@ -305,42 +302,15 @@ ULONG save(TALIO_Header* header) {
     return result;
 }
 
-// ---------------------------------------------------------------------------------------------------
 // The save-options group: the compression level and interlace, tied to the process-wide options.
-
-constexpr ULONG kSetMinimum = 0x80000064;
-constexpr ULONG kSetMaximum = 0x8000006E;
-constexpr ULONG kValue = 0x80000078;
-constexpr ULONG kValueFormat = 0x80000082;
 constexpr ULONG kOptionsTitle = 560, kCompressionLabel = 561, kInterlacedLabel = 562;
 
-Tal_Word compressionChanged(Tal_Word, ULONG, ULONG, const Tal_Word* args) {
-    setCompression(args[0]);
-    return 0;
-}
-
-Tal_Word interlaceChanged(Tal_Word, ULONG, ULONG, const Tal_Word* args) {
-    setInterlace(args[0]);
-    return 0;
-}
-
-ULONG buildSaveOptions() {
-    for (const char* name : {"Group", "Text", "Scroller", "CheckBox"})
-        if (!Tal_FindClassFromName(name)) return 0;
+ULONG makeSaveOptions() {
     const Options opts = currentOptions();
-    ULONG slider = 0, check = 0;
-    const ULONG group = Tal_CreateObjects(
-        0, TAL_TREE_VGROUP, TAL_SetGroupFrame, 1, TAL_SetLabel, Tal_GetCatalogueText(kOptionsTitle), //
-        TAL_TREE_HGROUP, TAL_TREE_LABEL, Tal_GetCatalogueText(kCompressionLabel),                    //
-        TAL_TREE_OBJECT, "Slider", TAL_TREE_HANDLE, &slider, kSetMinimum, 0, kSetMaximum, 9,         //
-        kValue, opts.compression, kValueFormat, "%ld", TAL_TREE_CLOSE, TAL_TREE_CLOSE,               //
-        TAL_TREE_OBJECT, "CheckBox", TAL_TREE_HANDLE, &check, TAL_SetLabel,                          //
-        Tal_GetCatalogueText(kInterlacedLabel), TAL_SetChecked, opts.interlace, TAL_TREE_CLOSE,
-        TAL_TREE_CLOSE);
-    if (!group) return 0;
-    if (slider) Tal_AddCallBackNotify(slider, kValue, TAL_AnyValue, compressionChanged, 0);
-    if (check) Tal_AddCallBackNotify(check, TAL_SetChecked, TAL_AnyValue, interlaceChanged, 0);
-    return group;
+    return TALIO__MakeSaveOptions({Tal_GetCatalogueText(kOptionsTitle),
+                                   Tal_GetCatalogueText(kCompressionLabel), nullptr, 0, 9,
+                                   LONG(opts.compression), "%ld", setCompression,
+                                   Tal_GetCatalogueText(kInterlacedLabel), opts.interlace, setInterlace});
 }
 
 } // namespace
@@ -386,11 +356,7 @@ Tal_Word Tal_DoPNGTALIOClassMethod(void* instance, ULONG id, const Tal_Word* arg
     case TALIO_Save:
         return save(reinterpret_cast<TALIO_Header*>(args[0]));
     case TALIO_GetSaveOptions:
-        // Made when first asked for: most PNG objects only ever identify a file.
-        if (!Tal_DoMethodA(self->header.superObject, id, args))
-            if (ULONG group = buildSaveOptions())
-                Tal_DoMethod(self->header.superObject, TALIO_SetSaveOptions, group);
-        return Tal_DoMethodA(self->header.superObject, id, args);
+        return TALIO__SaveOptionsOf(self->header.superObject, makeSaveOptions);
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }

@@ -304,6 +304,25 @@ constexpr ULONG TALIO_FLAG_OWN_OUTPUT = 2; // opens its own output: the registry
 constexpr ULONG TALIO_FLAG_NO_PROGRESS = 4;
 constexpr ULONG TALIO_FLAG_PREVIEW = 0x100; // supports the reduced preview load
 
+// A format's save-options group: framed and titled, a row with a slider between two optional texts, and a
+// check box below. Each change of the slider or the check box is handed to its setter (the format's
+// process-wide options). 0 when the interface classes are missing.
+struct TALIO_SaveOptionsLayout {
+    const char* title;
+    const char* sliderLeft; // none: no text there
+    const char* sliderRight;
+    LONG minimum, maximum, value;
+    const char* valueFormat;
+    void (*sliderChanged)(Tal_Word value);
+    const char* checkLabel;
+    ULONG checked;
+    void (*checkChanged)(Tal_Word value);
+};
+ULONG TALIO__MakeSaveOptions(const TALIO_SaveOptionsLayout& layout);
+// The save-options group a format's RootTALIO instance holds, made by `make` when first asked for (most
+// format objects only ever identify a file).
+ULONG TALIO__SaveOptionsOf(ULONG super, ULONG (*make)());
+
 // Kinds.
 constexpr ULONG TALIO_KIND_FILE = 15;
 constexpr ULONG TALIO_KIND_ILBM = 5;
