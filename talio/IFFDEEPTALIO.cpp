@@ -60,7 +60,6 @@ ULONG readBody(TALIO_Header* header, const TALIO_IFFChunk& chunk, const int orde
     std::vector<UBYTE> row(rowBytes), rgb(rowBytes);
     if (TALIO_Seek(header, int64_t(chunk.data), 0) != 0) return TALIO_ERR_READ;
     uint64_t left = chunk.available;
-    const ULONG step = header->progress_step ? header->progress_step : TALIO_ProgressStep(b->height);
     for (ULONG y = 0; y < b->height; y++) {
         if (left < rowBytes || TALIO_ReadData(row.data(), 1, rowBytes, header) != rowBytes)
             return TALIO_ERR_READ;
@@ -69,8 +68,7 @@ ULONG readBody(TALIO_Header* header, const TALIO_IFFChunk& chunk, const int orde
             for (int c = 0; c < 3; c++) rgb[3 * x + size_t(c)] = row[3 * x + size_t(order[c])];
         if (!TALIO_SetBufferData(b, 0, y, b->width, 1, ULONG(rowBytes), TALIO_PIXEL_RGB, rgb.data()))
             return TALIO_ERR_DAMAGED;
-        if ((y + 1) % step == 0 && !TALIO_SetProgressDisplay(header, y + 1, b->height))
-            return TALIO_ERR_CANCELLED;
+        if (!TALIO__RowsDone(header, y, y + 1, b->height)) return TALIO_ERR_CANCELLED;
     }
     return TALIO_OK;
 }
@@ -139,13 +137,11 @@ ULONG save(TALIO_Header* header) {
     // Rows unpadded; the DBOD's pad byte is left out, as DEEP files have it.
     const size_t rowBytes = size_t(b->width) * 3;
     std::vector<UBYTE> row(rowBytes);
-    const ULONG step = header->progress_step ? header->progress_step : TALIO_ProgressStep(b->height);
     for (ULONG y = 0; y < b->height; y++) {
         if (!TALIO_GetBufferData(b, 0, y, b->width, 1, ULONG(rowBytes), TALIO_PIXEL_RGB, row.data()))
             return TALIO_ERR_DAMAGED;
         if (TALIO_WriteData(row.data(), 1, rowBytes, header) != rowBytes) return TALIO_ERR_READ;
-        if ((y + 1) % step == 0 && !TALIO_SetProgressDisplay(header, y + 1, b->height))
-            return TALIO_ERR_CANCELLED;
+        if (!TALIO__RowsDone(header, y, y + 1, b->height)) return TALIO_ERR_CANCELLED;
     }
     return TALIO_OK;
 }

@@ -81,11 +81,6 @@ ULONG identify(TALIO_Header* header) {
 // ---------------------------------------------------------------------------------------------------
 // Load.
 
-bool reportRow(TALIO_Header* header, ULONG done, ULONG total) {
-    const ULONG step = header->progress_step ? header->progress_step : TALIO_ProgressStep(total);
-    return done % step != 0 || TALIO_SetProgressDisplay(header, done, total);
-}
-
 // The BODY into the buffer's planes; a mask line is read and dropped. A BODY that ends before the
 // picture is whole gives 3 when the file is cut off inside it, else 6; the rows read are kept.
 ULONG readBody(TALIO_Header* header, const TALIO_IFFChunk& chunk, const Bmhd& bmhd) {
@@ -108,7 +103,7 @@ ULONG readBody(TALIO_Header* header, const TALIO_IFFChunk& chunk, const Bmhd& bm
             if (TALIO_ReadData(scratch.data(), 1, rowBytes, header) != rowBytes) return TALIO_ERR_READ;
             left -= rowBytes;
             for (size_t k = 0; k < b->depth; k++) std::memcpy(lineOf(y, k), scratch.data() + k * line, line);
-            if (!reportRow(header, y + 1, b->height)) return TALIO_ERR_CANCELLED;
+            if (!TALIO__RowsDone(header, y, y + 1, b->height)) return TALIO_ERR_CANCELLED;
         }
         return TALIO_OK;
     }
@@ -126,7 +121,7 @@ ULONG readBody(TALIO_Header* header, const TALIO_IFFChunk& chunk, const Bmhd& bm
     for (ULONG y = 0; y < b->height && result == TALIO_OK; y++) {
         for (size_t k = 0; k < lines && result == TALIO_OK; k++)
             if (host_UnpackByteRun1(&src, end, lineOf(y, k), line, nullptr) < line) result = cutShort;
-        if (result == TALIO_OK && !reportRow(header, y + 1, b->height)) result = TALIO_ERR_CANCELLED;
+        if (result == TALIO_OK && !TALIO__RowsDone(header, y, y + 1, b->height)) result = TALIO_ERR_CANCELLED;
     }
     Tal_FreeMem(data);
     return result;
@@ -237,7 +232,7 @@ ULONG save(TALIO_Header* header) {
             return TALIO_ERR_DAMAGED;
         for (int c = 0; c < 3; c++) toBitplanes(rgb.data(), c, b->width, planes.data() + 8 * line * c, line);
         if (TALIO_WriteData(planes.data(), 1, planes.size(), header) != planes.size()) return TALIO_ERR_READ;
-        if (!reportRow(header, y + 1, b->height)) return TALIO_ERR_CANCELLED;
+        if (!TALIO__RowsDone(header, y, y + 1, b->height)) return TALIO_ERR_CANCELLED;
     }
     if ((body & 1) && !TALIO_WriteUBYTE(0, header)) return TALIO_ERR_READ;
     return TALIO_OK;

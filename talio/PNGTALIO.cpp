@@ -86,11 +86,6 @@ void writeData(png_structp png, png_bytep data, size_t length) {
 
 void flushData(png_structp) {} // the registry syncs the file once it is whole
 
-bool reportRow(TALIO_Header* header, ULONG done, ULONG total) {
-    const ULONG step = header->progress_step ? header->progress_step : TALIO_ProgressStep(total);
-    return done % step != 0 || TALIO_SetProgressDisplay(header, done, total);
-}
-
 // ---------------------------------------------------------------------------------------------------
 // Identify: the signature and the IHDR chunk that must follow it.
 
@@ -199,14 +194,16 @@ ULONG decode(png_structp png, png_infop info, TALIO_Header* header, StreamState*
         for (ULONG y = 0; y < b->height; y++) {
             png_read_row(png, work->rows, nullptr);
             if (!storeRow(b, y, work->rows, channels, work)) return TALIO_ERR_DAMAGED;
-            if (!reportRow(header, y + 1, b->height)) return TALIO_ERR_CANCELLED;
+            if (!TALIO__RowsDone(header, y, y + 1, b->height)) return TALIO_ERR_CANCELLED;
         }
     } else {
         const ULONG total = ULONG(passes) * b->height;
         for (int pass = 0; pass < passes; pass++)
             for (ULONG y = 0; y < b->height; y++) {
                 png_read_row(png, work->rows + size_t(y) * rowBytes, nullptr);
-                if (!reportRow(header, ULONG(pass) * b->height + y + 1, total)) return TALIO_ERR_CANCELLED;
+                if (!TALIO__RowsDone(header, ULONG(pass) * b->height + y, ULONG(pass) * b->height + y + 1,
+                                     total))
+                    return TALIO_ERR_CANCELLED;
             }
         for (ULONG y = 0; y < b->height; y++)
             if (!storeRow(b, y, work->rows + size_t(y) * rowBytes, channels, work)) return TALIO_ERR_DAMAGED;
@@ -265,7 +262,8 @@ ULONG encodeInterlaced(png_structp png, png_infop info, TALIO_Header* header, St
         for (ULONG y = 0; y < b->height; y++) {
             if (!TALIO_GetBufferData(b, 0, y, b->width, 1, rowBytes, code, row)) return TALIO_ERR_DAMAGED;
             png_write_row(png, row);
-            if (!reportRow(header, ULONG(pass) * b->height + y + 1, total)) return TALIO_ERR_CANCELLED;
+            if (!TALIO__RowsDone(header, ULONG(pass) * b->height + y, ULONG(pass) * b->height + y + 1, total))
+                return TALIO_ERR_CANCELLED;
         }
     png_write_end(png, info);
     return TALIO_OK;

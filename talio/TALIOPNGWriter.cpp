@@ -246,7 +246,6 @@ void zlibHeader(int level, UBYTE out[2]) {
 // Writes the segments in order as they are done, lending a hand while it waits.
 ULONG writeSegments(TALIO_Header* header, Encoder& e) {
     const ULONG height = e.buffer->height;
-    const ULONG step = header->progress_step ? header->progress_step : TALIO_ProgressStep(height);
     uLong adler = adler32(0, nullptr, 0);
     for (size_t i = 0; i < e.segments.size(); i++) {
         Segment& s = e.segments[i];
@@ -281,9 +280,7 @@ ULONG writeSegments(TALIO_Header* header, Encoder& e) {
             e.written = i + 1;
             e.changed.notify_all();
         }
-        const ULONG before = s.first, done = s.last;
-        if (done / step != before / step && !TALIO_SetProgressDisplay(header, done, height))
-            return TALIO_ERR_CANCELLED;
+        if (!TALIO__RowsDone(header, s.first, s.last, height)) return TALIO_ERR_CANCELLED;
     }
     return writeChunk(header, "IEND", {}) ? TALIO_OK : TALIO_ERR_READ;
 }

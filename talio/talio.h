@@ -161,6 +161,9 @@ size_t TALIO_ReadBuffered(void* destination, int64_t length, TALIO_Header* heade
 // Rows between updates for a picture of `height` rows: height / 20, but 32 when that is 32 or less.
 ULONG TALIO_ProgressStep(ULONG height);
 ULONG TALIO_SetProgressDisplay(TALIO_Header* header, ULONG done, ULONG total);
+// Rows `before` to `done` of `total` are done: reports when that passes a multiple of the header's step.
+// 0 means cancel.
+ULONG TALIO__RowsDone(TALIO_Header* header, ULONG before, ULONG done, ULONG total);
 
 // The progress display of the image engine, installed by it; until then no display is shown.
 struct TALIO_ProgressHooks {

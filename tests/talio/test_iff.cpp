@@ -416,6 +416,24 @@ TEST_F(IffTest, DeepElementsAreCheckedAndReordered) {
     EXPECT_EQ(identifyWith("IFFDEEPTALIO", written("compressed.deep", compressed)), TALIO_ERR_UNKNOWN);
 }
 
+TEST_F(IffTest, AStopSignalCancelsLoadsAndSavesOfTheseFormats) {
+    // PNG is here too: the same progress rule holds for every new format.
+    const Picture pic = testPicture(40, 70);
+    for (const char* word : {"ILBM", "IFFDEEP", "PNG"}) {
+        SCOPED_TRACE(word);
+        TALIO_ImageBuffer* b = bufferOf(pic);
+        ASSERT_EQ(saveBuffer(b, path("whole"), word), TALIO_OK);
+        SetSignal(SIGBREAKF_CTRL_C, SIGBREAKF_CTRL_C);
+        EXPECT_EQ(saveBuffer(b, path("cancelled"), word), TALIO_ERR_CANCELLED);
+        ULONG error = 0;
+        EXPECT_EQ(load(path("whole"), &error), nullptr);
+        SetSignal(0, SIGBREAKF_CTRL_C);
+        EXPECT_EQ(error, TALIO_ERR_CANCELLED);
+        EXPECT_FALSE(fs::exists(path("cancelled")));
+        TALIO_FreeBuffer(b);
+    }
+}
+
 TEST_F(IffTest, DamagedFilesLoadQuietly) {
     ASSERT_EQ(run("ppmtoilbm " + quoted(ppm("few", fewColours(33, 21, 32))) + " > " +
                   quoted(path("byterun1.iff")) + " 2>/dev/null"),
