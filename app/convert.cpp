@@ -24,22 +24,25 @@
 #include <set>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr char kUsage[] =
     "Usage: velura-convert IN... (-o OUT | -d DIR) [--format WORD] [--quality N] [--reduce 2|4|8]\n"
-    "                      [--colours N] [--dither N] [--interlace]\n"
+    "                      [--colours N] [--dither N] [--compression N] [--interlace]\n"
     "\n"
     "  -o OUT          the output file (one input only)\n"
     "  -d DIR          the output folder: each input keeps its name with the format's extension\n"
-    "  --format WORD   the saver (JPEG, ...); default: from OUT's extension, else JPEG\n"
+    "  --format WORD   the saver (JPEG, PNG, ILBM, IFFDEEP, ...); default: from OUT's extension (.iff and\n"
+    "                  .ilbm ILBM, .deep IFFDEEP, .png PNG, ...), else JPEG\n"
     "  --quality N     JPEG quality, 1-100 (default 90)\n"
     "  --reduce N      load at 1/N of the width and height (JPEG files)\n"
     "  --colours N     GIF colours, 1-256 (default 256)\n"
     "  --dither N      GIF dithering, 0-100 percent (default 70)\n"
-    "  --interlace     interlaced GIF\n"
+    "  --compression N PNG compression level, 0-9 (default 6)\n"
+    "  --interlace     interlaced GIF, or PNG (Adam7)\n"
     "  --help          this text\n";
 
 struct Options {
@@ -47,10 +50,11 @@ struct Options {
     std::string output;    // -o
     std::string directory; // -d
     std::string format;
-    long quality = 0;    // 0: the saver's default
-    ULONG reduction = 0; // 0: full size
-    long colours = -1;   // GIF options; -1: the saver's default
+    long quality = 0;      // 0: the saver's default
+    ULONG reduction = 0;   // 0: full size
+    long colours = -1;     // GIF and PNG options; -1: the saver's default
     long dithering = -1;
+    long compression = -1;
     bool interlace = false;
 };
 
@@ -89,7 +93,8 @@ int parseOptions(int argc, char** argv, Options* o) {
             continue;
         }
         const bool takesValue = arg == "-o" || arg == "-d" || arg == "--format" || arg == "--quality" ||
-                                arg == "--reduce" || arg == "--colours" || arg == "--dither";
+                                arg == "--reduce" || arg == "--colours" || arg == "--dither" ||
+                                arg == "--compression";
         if (!takesValue) return usageError("unknown option " + arg);
         if (i + 1 >= argc) return usageError(arg + " needs a value");
         const std::string value = argv[++i];
@@ -111,6 +116,9 @@ int parseOptions(int argc, char** argv, Options* o) {
             if (!parseNumber(value, 1, 256, &o->colours)) return usageError("--colours wants 1-256");
         } else if (arg == "--dither") {
             if (!parseNumber(value, 0, 100, &o->dithering)) return usageError("--dither wants 0-100");
+        } else if (arg == "--compression") {
+            if (!parseNumber(value, 0, 9, &number)) return usageError("--compression wants 0-9");
+            o->compression = number;
         } else {
             if (!parseNumber(value, 2, 8, &number) || (number != 2 && number != 4 && number != 8))
                 return usageError("--reduce wants 2, 4 or 8");
@@ -145,13 +153,17 @@ std::string extensionOf(ULONG saver) {
     return ext ? ext : "";
 }
 
-// The saver whose word or extension is the output file's extension; JPEG for a name without one. A word
-// of the saver list matches even when its saver is not there (yet): the save then says so.
+// The saver whose word or extension is the output file's extension (".iff" is the first saver with that
+// extension, ILBM, and a few extensions name their saver's picture kind); JPEG for a name without one. A
+// word of the saver list matches even when its saver is not there (yet): the save then says so.
 std::string formatFromName(const std::string& name) {
     const char* file = FilePart(name.c_str());
     const char* dot = std::strrchr(file, '.');
     if (!dot || dot == file) return "JPEG";
     const std::string ext = dot + 1;
+    static constexpr std::pair<const char*, const char*> kindNames[] = {{"lbm", "ILBM"}, {"deep", "IFFDEEP"}};
+    for (const auto& [kind, word] : kindNames)
+        if (sameText(ext, kind)) return word;
     TALIO_GlobalData* global = TALIO_GetGlobalData();
     if (!global) return "";
     for (Node* node : ListNodes<Node>(&global->savers)) {
@@ -224,14 +236,21 @@ int convert(const Options& o) {
         // The format's options are the program's, for every save of the run.
         Tal_DoMethod(saver, JPEGTALIO_SetQuality, o.quality);
     }
-    if (o.colours >= 0 || o.dithering >= 0 || o.interlace) {
-        if (word != "GIF") {
+    if (o.colours >= 0 || o.dithering >= 0 || o.compression >= 0 || o.interlace) {
+        const bool gif = word == "GIF", png = word == "PNG";
+        if ((!gif && !png) || (gif && o.compression >= 0) || (png && (o.colours >= 0 || o.dithering >= 0))) {
             Tal_DisposeObject(saver);
-            return usageError("--colours, --dither and --interlace apply to GIF only");
+            return usageError("--colours and --dither apply to GIF only, --compression to PNG only, "
+                              "--interlace to either");
         }
-        if (o.colours >= 0) Tal_DoMethod(saver, GIFTALIO_SetColours, o.colours);
-        if (o.dithering >= 0) Tal_DoMethod(saver, GIFTALIO_SetDithering, o.dithering);
-        Tal_DoMethod(saver, GIFTALIO_SetInterlaced, o.interlace ? 1 : 0);
+        if (gif) {
+            if (o.colours >= 0) Tal_DoMethod(saver, GIFTALIO_SetColours, o.colours);
+            if (o.dithering >= 0) Tal_DoMethod(saver, GIFTALIO_SetDithering, o.dithering);
+            Tal_DoMethod(saver, GIFTALIO_SetInterlaced, o.interlace ? 1 : 0);
+        } else {
+            if (o.compression >= 0) Tal_DoMethod(saver, PNGTALIO_SetCompression, o.compression);
+            if (o.interlace) Tal_DoMethod(saver, PNGTALIO_SetInterlace, 1);
+        }
     }
     Tal_DisposeObject(saver);
     if (!o.directory.empty()) {
@@ -288,7 +307,10 @@ int main(int argc, char** argv) {
     Tal_InitBMPTALIOClass();
     Tal_InitJPEGTALIOClass();
     Tal_InitGIFTALIOClass();
+    Tal_InitILBMTALIOClass();
+    Tal_InitIFFDEEPTALIOClass();
     Tal_InitTARGATALIOClass();
+    Tal_InitPNGTALIOClass();
     Tal__LoadCatalogue("Data/Lingua/Velura", "");
     TALIO_GlobalData* global = TALIO_Init(Tal_GetGlobalData());
     Tal_ImageBase* engine = global ? Tal__OpenImageEngine() : nullptr;
@@ -300,8 +322,11 @@ int main(int argc, char** argv) {
     if (engine) Tal__CloseImageEngine();
     TALIO_Cleanup(global);
     Tal__FreeCatalogue();
-    Tal_CleanupGIFTALIOClass();
+    Tal_CleanupPNGTALIOClass();
     Tal_CleanupTARGATALIOClass();
+    Tal_CleanupIFFDEEPTALIOClass();
+    Tal_CleanupILBMTALIOClass();
+    Tal_CleanupGIFTALIOClass();
     Tal_CleanupJPEGTALIOClass();
     Tal_CleanupBMPTALIOClass();
     Tal_CleanupRootTALIOClass();

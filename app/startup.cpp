@@ -26,8 +26,8 @@ constexpr const char* kCatalogue = "Data\\Lingua\\Velura.etf";
 // superclass reaches the superclass's attributes through its instances), removed in the reverse order.
 // ImageView, BatchProcess, TALIOOptions, PopTabs and Histogram follow Image; then the modes, media, tools,
 // actions and panels; then the image formats BMP, JPEG, GIF, ILBM, IFFDEEP, TARGA, Clipboard and
-// ScreenGrab; then CloneMode, TransformTool, TransparencyAction and ActionGroup. Each joins here as it is
-// built.
+// ScreenGrab, and PNG after them; then CloneMode, TransformTool, TransparencyAction and ActionGroup. Each
+// joins here as it is built.
 struct ApplicationClass {
     ULONG (*init)();
     void (*cleanup)();
@@ -38,10 +38,14 @@ constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
     {Tal_InitBMPTALIOClass, Tal_CleanupBMPTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
+    {Tal_InitGIFTALIOClass, Tal_CleanupGIFTALIOClass},
+    {Tal_InitILBMTALIOClass, Tal_CleanupILBMTALIOClass},
+    {Tal_InitIFFDEEPTALIOClass, Tal_CleanupIFFDEEPTALIOClass},
+    {Tal_InitTARGATALIOClass, Tal_CleanupTARGATALIOClass},
     {Tal_InitClipboardTALIOClass, Tal_CleanupClipboardTALIOClass},
     {Tal_InitScreenGrabTALIOClass, Tal_CleanupScreenGrabTALIOClass},
-    {Tal_InitGIFTALIOClass, Tal_CleanupGIFTALIOClass},
-    {Tal_InitTARGATALIOClass, Tal_CleanupTARGATALIOClass},
+    // Beyond the listed formats.
+    {Tal_InitPNGTALIOClass, Tal_CleanupPNGTALIOClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 

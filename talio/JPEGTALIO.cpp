@@ -476,39 +476,11 @@ ULONG save(TALIO_Header* header) {
 // ---------------------------------------------------------------------------------------------------
 // The save-options group: quality and encoding, tied to the process-wide options.
 
-constexpr ULONG kSetMinimum = 0x80000064;
-constexpr ULONG kSetMaximum = 0x8000006E;
-constexpr ULONG kValue = 0x80000078;
-constexpr ULONG kValueFormat = 0x80000082;
-constexpr ULONG kChecked = 0x0015000A;
-
-Tal_Word qualityChanged(Tal_Word, ULONG, ULONG, const Tal_Word* args) {
-    setQuality(args[0]);
-    return 0;
-}
-
-Tal_Word progressiveChanged(Tal_Word, ULONG, ULONG, const Tal_Word* args) {
-    setProgressive(args[0]);
-    return 0;
-}
-
-ULONG buildSaveOptions() {
-    for (const char* name : {"Group", "Text", "Scroller", "CheckBox"})
-        if (!Tal_FindClassFromName(name)) return 0;
+ULONG makeSaveOptions() {
     const Options opts = currentOptions();
-    ULONG slider = 0, check = 0;
-    const ULONG group = Tal_CreateObjects(
-        0, TAL_TREE_VGROUP, TAL_SetGroupFrame, 1, TAL_SetLabel, Tal_GetCatalogueText(97),              //
-        TAL_TREE_HGROUP, TAL_TREE_LABEL, Tal_GetCatalogueText(155),                                    //
-        TAL_TREE_OBJECT, "Slider", TAL_TREE_HANDLE, &slider, kSetMinimum, 1, kSetMaximum, 100,         //
-        kValue, opts.quality, kValueFormat, "%ld%%", TAL_TREE_CLOSE,                                   //
-        TAL_TREE_LABEL, Tal_GetCatalogueText(157), TAL_TREE_CLOSE,                                     //
-        TAL_TREE_OBJECT, "CheckBox", TAL_TREE_HANDLE, &check, TAL_SetLabel, Tal_GetCatalogueText(253), //
-        kChecked, opts.progressive, TAL_TREE_CLOSE, TAL_TREE_CLOSE);
-    if (!group) return 0;
-    if (slider) Tal_AddCallBackNotify(slider, kValue, TAL_AnyValue, qualityChanged, 0);
-    if (check) Tal_AddCallBackNotify(check, kChecked, TAL_AnyValue, progressiveChanged, 0);
-    return group;
+    return TALIO__MakeSaveOptions({Tal_GetCatalogueText(97), Tal_GetCatalogueText(155),
+                                   Tal_GetCatalogueText(157), 1, 100, LONG(opts.quality), "%ld%%", setQuality,
+                                   Tal_GetCatalogueText(253), opts.progressive, setProgressive});
 }
 
 } // namespace
@@ -554,7 +526,7 @@ Tal_Word Tal_DoJPEGTALIOClassMethod(void* instance, ULONG id, const Tal_Word* ar
     case TALIO_Save:
         return save(reinterpret_cast<TALIO_Header*>(args[0]));
     case TALIO_GetSaveOptions:
-        return TALIO__SaveOptionsOf(self->header.superObject, buildSaveOptions);
+        return TALIO__SaveOptionsOf(self->header.superObject, makeSaveOptions);
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }

@@ -333,6 +333,10 @@ TALIO_ImageBuffer* TALIO_AllocBuffer(ULONG width, ULONG height, ULONG depth, ULO
     return b;
 }
 
+TALIO_ImageBuffer* TALIO__AllocBufferQuiet(ULONG width, ULONG height, ULONG depth, ULONG format) {
+    return newBuffer(width, height, depth, 0, format);
+}
+
 ULONG TALIO_AllocBufferMem(TALIO_ImageBuffer* b) {
     if (!b || b->width == 0 || b->height == 0) return 0;
     if (b->memory || b->red_plane || b->rgba_plane[0]) TALIO_FreeBufferMem(b);

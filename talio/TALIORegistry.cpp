@@ -20,9 +20,9 @@ namespace {
 std::mutex libraryLock;
 TALIO_GlobalData globalData;
 
-constexpr const char* kLoaders[] = {"JPEG", "BMP", "GIF", "ILBM", "IFFDEEP", "TARGA"};
-constexpr const char* kSavers[] = {"BMP", "GIF", "ILBM", "IFFDEEP", "JPEG", "TARGA"};
-constexpr const char* kOfferedSavers[] = {"BMP", "JPEG"};
+constexpr const char* kLoaders[] = {"JPEG", "BMP", "GIF", "ILBM", "IFFDEEP", "TARGA", "PNG"};
+constexpr const char* kSavers[] = {"BMP", "GIF", "ILBM", "IFFDEEP", "JPEG", "TARGA", "PNG"};
+constexpr const char* kOfferedSavers[] = {"BMP", "JPEG", "PNG"};
 
 // Catalogue texts of the error numbers 0..13; 0 has no text of its own.
 constexpr ULONG kErrorTexts[] = {32, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 343, 561};

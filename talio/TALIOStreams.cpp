@@ -139,6 +139,11 @@ ULONG TALIO_ProgressStep(ULONG height) {
     return step <= 32 ? 32 : step;
 }
 
+ULONG TALIO__RowsDone(TALIO_Header* header, ULONG before, ULONG done, ULONG total) {
+    const ULONG step = header->progress_step ? header->progress_step : TALIO_ProgressStep(total);
+    return done / step == before / step || TALIO_SetProgressDisplay(header, done, total);
+}
+
 void TALIO__SetProgressHooks(const TALIO_ProgressHooks* hooks) {
     progressHooks = hooks;
 }

@@ -172,6 +172,9 @@ size_t TALIO_ReadBuffered(void* destination, int64_t length, TALIO_Header* heade
 // Rows between updates for a picture of `height` rows: height / 20, but 32 when that is 32 or less.
 ULONG TALIO_ProgressStep(ULONG height);
 ULONG TALIO_SetProgressDisplay(TALIO_Header* header, ULONG done, ULONG total);
+// Rows `before` to `done` of `total` are done: reports when that passes a multiple of the header's step.
+// 0 means cancel.
+ULONG TALIO__RowsDone(TALIO_Header* header, ULONG before, ULONG done, ULONG total);
 
 // The progress display of the image engine, installed by it; until then no display is shown.
 struct TALIO_ProgressHooks {
@@ -202,6 +205,8 @@ void TALIO__SetAlphaResolver(TALIO_AlphaResolver resolver);
 // 2 (TALIO_ErrorNumberRequest) and returns none.
 TALIO_ImageBuffer* TALIO_AllocBuffer(ULONG width, ULONG height, ULONG depth, ULONG bytesPerRow, ULONG format,
                                      ULONG reserved);
+// The same without reporting a failure: for a picture a loader attaches to the one it loads.
+TALIO_ImageBuffer* TALIO__AllocBufferQuiet(ULONG width, ULONG height, ULONG depth, ULONG format);
 // Chooses bytes_per_row when it is 0 and allocates the pixels; formats 1 and 13 always take the planes'
 // real row distance. A given bytes_per_row shorter than a row fails. 1 or 0.
 ULONG TALIO_AllocBufferMem(TALIO_ImageBuffer* buffer);
@@ -312,6 +317,22 @@ constexpr ULONG TALIO_GetReduction = 7251;
 constexpr ULONG TALIO_FLAG_OWN_OUTPUT = 2; // opens its own output: the registry opens no file for it
 constexpr ULONG TALIO_FLAG_NO_PROGRESS = 4;
 constexpr ULONG TALIO_FLAG_PREVIEW = 0x100; // supports the reduced preview load
+
+// A format's save-options group: framed and titled, a row with a slider between two optional texts, and a
+// check box below. Each change of the slider or the check box is handed to its setter (the format's
+// process-wide options). 0 when the interface classes are missing.
+struct TALIO_SaveOptionsLayout {
+    const char* title;
+    const char* sliderLeft; // none: no text there
+    const char* sliderRight;
+    LONG minimum, maximum, value;
+    const char* valueFormat;
+    void (*sliderChanged)(Tal_Word value);
+    const char* checkLabel;
+    ULONG checked;
+    void (*checkChanged)(Tal_Word value);
+};
+ULONG TALIO__MakeSaveOptions(const TALIO_SaveOptionsLayout& layout);
 
 // Kinds.
 constexpr ULONG TALIO_KIND_FILE = 15;
@@ -443,3 +464,20 @@ size_t TALIO_RLEDecode(void* destination, size_t itemSize, int64_t byteCount, TA
 
 ULONG Tal_InitTARGATALIOClass();
 void Tal_CleanupTARGATALIOClass();
+// IFF: ILBM (bitplanes) and DEEP (chunky true colour).
+
+ULONG Tal_InitILBMTALIOClass();
+void Tal_CleanupILBMTALIOClass();
+ULONG Tal_InitIFFDEEPTALIOClass();
+void Tal_CleanupIFFDEEPTALIOClass();
+
+// ---------------------------------------------------------------------------------------------------
+// PNG. A picture with alpha loads with its alpha in the buffer's `alpha` (format 9).
+
+constexpr ULONG PNGTALIO_SetCompression = 7020; // zlib level 0..9 (6 at start); the options are process-wide
+constexpr ULONG PNGTALIO_GetCompression = 7030;
+constexpr ULONG PNGTALIO_SetInterlace = 7040; // 1: Adam7
+constexpr ULONG PNGTALIO_GetInterlace = 7050;
+
+ULONG Tal_InitPNGTALIOClass();
+void Tal_CleanupPNGTALIOClass();

@@ -7,6 +7,7 @@
 #include "ui/Pages.h"
 #include "Tal/Root.h"
 #include "ui/Window.h"
+#include "host/byterun1.h"
 #include "host/dos.h"
 
 #include <algorithm>
@@ -40,26 +41,11 @@ struct Header {
     bool seen;
 };
 
-// One ByteRun1 line: exactly `length` bytes, never reading past `end` nor writing past the line.
+// One ByteRun1 line: exactly `length` bytes, never reading past `end` nor writing past the line; a run
+// that overruns the line refuses the picture.
 bool unpackLine(const UBYTE*& src, const UBYTE* end, UBYTE* out, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        if (src == end) return false;
-        const UBYTE control = *src++;
-        if (control < 128) {
-            const size_t n = size_t(control) + 1;
-            if (n > length - done || n > size_t(end - src)) return false;
-            std::memcpy(out + done, src, n);
-            src += n;
-            done += n;
-        } else if (control > 128) {
-            const size_t n = 257 - size_t(control);
-            if (n > length - done || src == end) return false;
-            std::memset(out + done, *src++, n);
-            done += n;
-        }
-    }
-    return true;
+    bool overran = false;
+    return host_UnpackByteRun1(&src, end, out, length, &overran) == length && !overran;
 }
 
 // The planes of the BODY; none when the header or the data do not make a whole picture.

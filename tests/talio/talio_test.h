@@ -337,7 +337,10 @@ class TalioFixture : public TalFixture {
         Tal_InitBMPTALIOClass();
         Tal_InitJPEGTALIOClass();
         Tal_InitGIFTALIOClass();
+        Tal_InitILBMTALIOClass();
+        Tal_InitIFFDEEPTALIOClass();
         Tal_InitTARGATALIOClass();
+        Tal_InitPNGTALIOClass();
         Tal__LoadCatalogue("Data/Lingua/Velura", "");
         global = TALIO_Init(gd);
         ASSERT_NE(global, nullptr);
@@ -345,8 +348,11 @@ class TalioFixture : public TalFixture {
     }
     void TearDown() override {
         TALIO_Cleanup(global);
-        Tal_CleanupGIFTALIOClass();
+        Tal_CleanupPNGTALIOClass();
         Tal_CleanupTARGATALIOClass();
+        Tal_CleanupIFFDEEPTALIOClass();
+        Tal_CleanupILBMTALIOClass();
+        Tal_CleanupGIFTALIOClass();
         Tal_CleanupJPEGTALIOClass();
         Tal_CleanupBMPTALIOClass();
         Tal_CleanupRootTALIOClass();
@@ -366,5 +372,55 @@ class TalioFixture : public TalFixture {
     TALIO_GlobalData* global = nullptr;
     fs::path dir;
 };
+
+// A netpbm decoder's picture (a command writing PBM, PGM or PPM), brought to maxval 255 by pamdepth.
+inline Picture netpbm(const std::string& command) {
+    const std::string text = output(command + " | pamdepth 255 2>/dev/null");
+    return readPnm(Bytes(text.begin(), text.end()));
+}
+
+// The pixels of a loaded buffer in any format, as red, green and blue.
+inline Picture colourPixelsOf(const TALIO_ImageBuffer* buffer) {
+    if (buffer->format == TALIO_FORMAT_RGBPLANES) return pixelsOf(buffer, 3);
+    TALIO_ImageBuffer* rgb = TALIO_ConvertBufferFormat(buffer, TALIO_FORMAT_RGBPLANES);
+    if (!rgb) return {};
+    Picture pic = pixelsOf(rgb, 3);
+    TALIO_FreeBuffer(rgb);
+    return pic;
+}
+
+// Loads damaged copies of a file: cut off at many lengths, and with a few bytes changed at seeded places.
+// Each loads quietly (the sanitizers watch) to a picture whose pixels can all be read, or fails with an
+// error number of the library.
+inline void expectDamagedCopiesLoadQuietly(const fs::path& file, const fs::path& folder) {
+    const Bytes whole = readFile(file);
+    ASSERT_FALSE(whole.empty());
+    std::vector<Bytes> copies;
+    for (size_t n = 0; n < whole.size(); n += n < 64 ? 1 : std::max<size_t>(1, whole.size() / 40))
+        copies.emplace_back(whole.begin(), whole.begin() + long(n));
+    ULONG state = 20240601;
+    auto next = [&] { return (state = state * 1103515245u + 12345u) >> 8; };
+    for (int i = 0; i < 160; i++) {
+        Bytes copy = whole;
+        for (int k = 0; k <= i % 4; k++) copy[next() % copy.size()] = UBYTE(next());
+        copies.push_back(std::move(copy));
+    }
+    const fs::path damaged = folder / ("damaged-" + file.filename().string());
+    for (size_t i = 0; i < copies.size(); i++) {
+        SCOPED_TRACE(file.filename().string() + " copy " + std::to_string(i));
+        writeFile(damaged, copies[i]);
+        ULONG error = 0;
+        TALIO_ImageBuffer* b = load(damaged, &error);
+        if (!b) {
+            EXPECT_TRUE(error == TALIO_ERR_MEMORY || error == TALIO_ERR_READ || error == TALIO_ERR_DAMAGED ||
+                        error == TALIO_ERR_UNSUPPORTED || error == TALIO_ERR_UNKNOWN)
+                << "error " << error;
+            continue;
+        }
+        EXPECT_EQ(error, TALIO_OK);
+        EXPECT_FALSE(colourPixelsOf(b).samples.empty());
+        TALIO_FreeBuffer(b);
+    }
+}
 
 } // namespace talio_test

@@ -84,6 +84,39 @@ TEST_F(ConvertTest, AFolderOfOutputsKeepsNamesAndPictureInformation) {
     EXPECT_FALSE(fs::exists(dir / "my.jpg"));
 }
 
+TEST_F(ConvertTest, IffAndPngOutputsFollowTheExtension) {
+    const Picture pic = testPicture(41, 19);
+    writeFile(path("in.ppm"), pnmBytes(pic));
+    ASSERT_EQ(run("pnmtopng -force " + quoted(path("in.ppm")) + " > " + quoted(path("in.png"))), 0);
+    struct Case {
+        const char* arguments;
+        const char* output;
+        const char* formType; // the IFF form written, or none for PNG
+    };
+    for (const Case& c :
+         {Case{"in.png -o out.iff", "out.iff", "ILBM"}, Case{"in.png -o out.ILBM", "out.ILBM", "ILBM"},
+          Case{"in.png -o out.lbm", "out.lbm", "ILBM"}, Case{"in.png -o out.deep", "out.deep", "DEEP"},
+          Case{"out.iff -o back.png --compression 9 --interlace", "back.png", nullptr}}) {
+        SCOPED_TRACE(c.arguments);
+        ASSERT_EQ(convert(c.arguments), 0) << errors;
+        const Bytes file = readFile(path(c.output));
+        ASSERT_GT(file.size(), 33u);
+        if (c.formType) {
+            EXPECT_EQ(std::string(file.begin() + 8, file.begin() + 12), c.formType);
+        } else {
+            EXPECT_EQ(file[28], 1); // interlaced
+        }
+        TALIO_ImageBuffer* b = load(path(c.output));
+        ASSERT_NE(b, nullptr);
+        EXPECT_TRUE(colourPixelsOf(b) == pic);
+        TALIO_FreeBuffer(b);
+    }
+    EXPECT_TRUE(netpbm("ilbmtoppm " + quoted(path("out.iff")) + " 2>/dev/null") == pic);
+    EXPECT_TRUE(netpbm("pngtopam " + quoted(path("back.png"))) == pic);
+    EXPECT_EQ(convert("in.png -o x.jpg --compression 3"), 2);
+    EXPECT_EQ(convert("in.png -o x.png --compression 10"), 2);
+}
+
 TEST_F(ConvertTest, FailuresAreReportedWithTheProgramsTexts) {
     cjpeg(testPicture(16, 16), "good.jpg");
     writeFile(path("zeros"), Bytes(512, 0));
@@ -159,32 +192,38 @@ TEST_F(ConvertTest, BmpAndTargaByTheOutputsExtension) {
 TEST_F(ConvertTest, ASaveThatFailsHalfWayLeavesTheOldFile) {
     cjpeg(testPicture(300, 300, 3, 5), "big.jpg", "-quality 100");
     const Bytes old(5000, 'o');
-    writeFile(path("out.jpg"), old);
-    // The converter in a child whose files may not grow beyond 4 KiB.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        if (chdir(dir.c_str()) != 0) _exit(99);
-        const int log = open("errors.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(log, 2);
-        execl(converter().c_str(), "velura-convert", "big.jpg", "-o", "out.jpg", static_cast<char*>(nullptr));
-        _exit(98);
+    // JPEG, and PNG, whose writer compresses on several threads.
+    for (const char* output : {"out.jpg", "out.png"}) {
+        SCOPED_TRACE(output);
+        writeFile(path(output), old);
+        // The converter in a child whose files may not grow beyond 4 KiB.
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit limit{4096, 4096};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            if (chdir(dir.c_str()) != 0) _exit(99);
+            const int log = open("errors.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(log, 2);
+            execl(converter().c_str(), "velura-convert", "big.jpg", "-o", output,
+                  static_cast<char*>(nullptr));
+            _exit(98);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the converter was killed by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_EQ(readFile(path(output)), old);
+        const Bytes log = readFile(path("errors.log"));
+        EXPECT_NE(std::string(log.begin(), log.end())
+                      .find(std::string(output) + ": The file could not be written."),
+                  std::string::npos);
+        fs::remove(path("errors.log"));
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the converter was killed by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readFile(path("out.jpg")), old);
-    const Bytes log = readFile(path("errors.log"));
-    EXPECT_NE(std::string(log.begin(), log.end()).find("out.jpg: The file could not be written."),
-              std::string::npos);
-    fs::remove(path("errors.log"));
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"big.jpg", "big.jpg.ppm", "out.jpg"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"big.jpg", "big.jpg.ppm", "out.jpg", "out.png"}));
 }
 
 } // namespace
