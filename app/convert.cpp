@@ -50,9 +50,9 @@ struct Options {
     std::string output;    // -o
     std::string directory; // -d
     std::string format;
-    long quality = 0;      // 0: the saver's default
-    ULONG reduction = 0;   // 0: full size
-    long colours = -1;     // GIF and PNG options; -1: the saver's default
+    long quality = 0;    // 0: the saver's default
+    ULONG reduction = 0; // 0: full size
+    long colours = -1;   // GIF and PNG options; -1: the saver's default
     long dithering = -1;
     long compression = -1;
     bool interlace = false;

@@ -1,8 +1,7 @@
 // Detects and loads arbitrary bytes as a GIF file through the registry: a load either fails with an error
 // number or gives a buffer whose pixels are all readable. A small picture that loads is also saved again
 // (quantized, diffused and coded) into a scratch folder, in memory where there is one.
-#include "talio_fuzz.h"
-#include "ui/ui.h"
+#include "fuzz/FuzzImageFile.h"
 
 #include <cstdlib>
 #include <vector>
@@ -10,14 +9,9 @@
 namespace {
 
 struct Setup {
-    FuzzImageFile input;
+    fuzz_image::Setup input{Tal_InitGIFTALIOClass};
     std::string output;
     Setup() {
-        Tal_UseInterfaceClasses();
-        Tal_Init();
-        Tal_InitRootTALIOClass();
-        Tal_InitGIFTALIOClass();
-        TALIO_Init(Tal_GetGlobalData());
         char folder[] = "/dev/shm/fuzz-gif-XXXXXX";
         char fallback[] = "/tmp/fuzz-gif-XXXXXX";
         const char* made = mkdtemp(folder);
@@ -38,13 +32,11 @@ struct Setup {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Setup setup;
-    if (!setup.input.hold(data, size) || !setup.input.small()) return 0;
+    if (!setup.input.hold(data, size)) return 0;
     ULONG error = 0;
     TALIO_ImageBuffer* b = TALIO_AutoLoadBufferA(setup.input.name.c_str(), TALIO_LOAD_QUIET, &error, nullptr);
     if (!b) return 0;
-    std::vector<UBYTE> row(size_t(b->width) * 3);
-    for (ULONG y = 0; y < b->height; y++)
-        TALIO_GetBufferData(b, 0, y, b->width, 1, 0, TALIO_PIXEL_RGB, row.data());
+    fuzz_image::readAll(b);
     // Small pictures go round again through the saver, the input choosing the colours and the interlace.
     if (uint64_t(b->width) * b->height <= 4096 && !setup.output.empty()) {
         const ULONG gif = Tal_CreateObject("GIFTALIO");

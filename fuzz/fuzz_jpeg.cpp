@@ -1,8 +1,7 @@
 // Detects and loads arbitrary bytes as an image file through the registry (JPEG with its picture
 // information, and whatever other loaders are registered): a load either fails with an error number or
 // gives a buffer whose pixels and information fields are all readable.
-#include "talio_fuzz.h"
-#include "ui/ui.h"
+#include "fuzz/FuzzImageFile.h"
 
 #include <cstring>
 #include <vector>
@@ -10,14 +9,7 @@
 namespace {
 
 struct Setup {
-    FuzzImageFile input;
-    Setup() {
-        Tal_UseInterfaceClasses();
-        Tal_Init();
-        Tal_InitRootTALIOClass();
-        Tal_InitJPEGTALIOClass();
-        TALIO_Init(Tal_GetGlobalData());
-    }
+    fuzz_image::Setup input{Tal_InitJPEGTALIOClass};
 };
 
 } // namespace
@@ -25,7 +17,7 @@ struct Setup {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Setup setup;
     // Pictures too large to decode quickly are only identified.
-    if (!setup.input.hold(data, size) || !setup.input.small()) return 0;
+    if (!setup.input.hold(data, size)) return 0;
 
     // The size of the input picks the scale, so every reduction is reached.
     static constexpr ULONG reductions[] = {100, 200, 400, 800};
@@ -34,9 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TALIO_ImageBuffer* b =
         TALIO_AutoLoadBufferA(setup.input.name.c_str(), TALIO_LOAD_QUIET, &error, tags.data());
     if (!b) return 0;
-    std::vector<UBYTE> row(size_t(b->width) * 3);
-    for (ULONG y = 0; y < b->height; y++)
-        TALIO_GetBufferData(b, 0, y, b->width, 1, 0, TALIO_PIXEL_RGB, row.data());
+    fuzz_image::readAll(b);
     if (const auto* info = static_cast<const TALIO_IPTCInfo*>(b->header->extra)) {
         volatile size_t total =
             strnlen(info->caption, sizeof info->caption) + strnlen(info->keywords, sizeof info->keywords);

@@ -1,12 +1,8 @@
 // Arbitrary bytes loaded as a TARGA file: a load either fails with an error number or gives a picture
 // whose every pixel can be read.
-#include "ImageInput.h"
+#include "fuzz/FuzzImageFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FuzzImageInput input([] { Tal_InitTARGATALIOClass(); });
-    if (TALIO_ImageBuffer* b = input.load(data, size)) {
-        FuzzImageInput::readAll(b);
-        TALIO_FreeBuffer(b);
-    }
-    return 0;
+    static const fuzz_image::Setup setup({Tal_InitTARGATALIOClass});
+    return fuzz_image::run(setup, data, size);
 }

@@ -195,7 +195,8 @@ TEST_F(StartUp, TheEngineStartsOnceAndEndsWhatItStarted) {
     // The image formats in their order, then the one that came beyond it.
     const char* formats[] = {"RootTALIO",    "BMPTALIO",   "JPEGTALIO",      "GIFTALIO",        "ILBMTALIO",
                              "IFFDEEPTALIO", "TARGATALIO", "ClipboardTALIO", "ScreenGrabTALIO", "PNGTALIO"};
-    for (size_t i = 0; i + 1 < std::size(formats); i++) EXPECT_LT(at(formats[i]), at(formats[i + 1])) << formats[i];
+    for (size_t i = 0; i + 1 < std::size(formats); i++)
+        EXPECT_LT(at(formats[i]), at(formats[i + 1])) << formats[i];
     EXPECT_LT(at("PNGTALIO"), ptrdiff_t(names.size()));
 
     // Nested starts share the engine; the last end takes everything back.

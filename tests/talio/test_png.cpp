@@ -3,8 +3,8 @@
 // damaged files load quietly.
 #include "talio_test.h"
 
-#include "Tal/Button.h"
-#include "Tal/Group.h"
+#include "ui/Button.h"
+#include "ui/Group.h"
 
 #include <map>
 
