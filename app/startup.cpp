@@ -6,6 +6,7 @@
 #include "Tal/SplashPicture.h"
 #include "Tal/Window.h"
 #include "app/VeluraPrefs.h"
+#include "modes/modes.h"
 #include "talio/talio.h"
 
 #include <chrono>
@@ -36,8 +37,18 @@ struct ApplicationClass {
 constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitVeluraPrefsClass, Tal_CleanupVeluraPrefsClass},
     {Tal_InitImageClass, Tal_CleanupImageClass},
+    {Tal_InitColouriseModeClass, Tal_CleanupColouriseModeClass},
+    {Tal_InitColourToGreyModeClass, Tal_CleanupColourToGreyModeClass},
+    {Tal_InitEmbossModeClass, Tal_CleanupEmbossModeClass},
+    {Tal_InitFlipXModeClass, Tal_CleanupFlipXModeClass},
+    {Tal_InitFlipYModeClass, Tal_CleanupFlipYModeClass},
+    {Tal_InitNegativeModeClass, Tal_CleanupNegativeModeClass},
+    {Tal_InitPaintModeClass, Tal_CleanupPaintModeClass},
+    {Tal_InitRootModeClass, Tal_CleanupRootModeClass},
+    {Tal_InitSepiaModeClass, Tal_CleanupSepiaModeClass},
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
+    {Tal_InitCloneModeClass, Tal_CleanupCloneModeClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 
