@@ -66,8 +66,9 @@ class Modes : public Engine {
         }
         return pic;
     }
-    // The composed picture.
-    static Picture picture(const Tal_Image* image) {
+    // The composed picture, read under the compose lock: the image's thread may be composing.
+    static Picture picture(Tal_Image* image) {
+        SemaphoreGuard guard(&image->compose_lock);
         Picture pic{ULONG(image->width), ULONG(image->height), 3,
                     talio_test::Bytes(size_t(image->width) * image->height * 3)};
         UBYTE** planes[3] = {image->red, image->green, image->blue};

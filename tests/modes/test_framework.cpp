@@ -96,6 +96,7 @@ TEST_F(ModeFramework, ChangesRecomposeTheLayer) {
 
     // The base changes behind the engine's back: only a recompose shows it.
     auto changeBase = [&](UBYTE value) {
+        SemaphoreGuard guard(&image->compose_lock);
         for (LONG x = 0; x < image->width; x++) image->base_green[4][x] = UBYTE(value + 9 * x);
     };
     auto embossed = [&] {
@@ -136,7 +137,10 @@ TEST_F(ModeFramework, ChangesRecomposeTheLayer) {
         return out;
     };
     EXPECT_TRUE(settled(redAsGrey()));
-    for (LONG x = 0; x < image->width; x++) image->base_red[2][x] = UBYTE(200 - x);
+    {
+        SemaphoreGuard guard(&image->compose_lock);
+        for (LONG x = 0; x < image->width; x++) image->base_red[2][x] = UBYTE(200 - x);
+    }
     EXPECT_EQ(Tal_DoMethod(grey, TAL_SetGreyConversion, 3), 0u);
     EXPECT_EQ(Tal_DoMethod(grey, TAL_GetGreyConversion), 3u);
     EXPECT_TRUE(settled(redAsGrey()));
@@ -353,14 +357,19 @@ TEST_F(ModeFramework, ModesChangeWhileAnotherThreadComposes) {
     Tal_Image* layer = fullLayer(image, "Paint");
     ASSERT_NE(layer, nullptr);
     std::atomic<bool> done{false};
+    std::atomic<int> composed{0};
     TaskThread composer([&] {
-        while (!done.load()) Tal_FullProcessImage(image);
+        while (!done.load()) {
+            Tal_FullProcessImage(image);
+            composed++;
+        }
     });
     const char* names[] = {"Negative",  "Emboss", "Sepia",        "FlipX",
                            "Colourise", "Clone",  "ColourToGrey", "FlipY"};
-    for (int i = 0; i < 200; i++) {
+    // Choices go on until many compositions have run among them.
+    for (int i = 0; i < 200 || composed.load() < 100; i++) {
         ASSERT_EQ(Tal_SelectLayerMode(layer, names[i % 8]), 1u);
-        if (i % 3 == 0) Tal_DoLayerDoesntNeedsFixing(layer);
+        if (i % 5 == 0) Tal_DoLayerDoesntNeedsFixing(layer);
     }
     done = true;
     composer.join();
