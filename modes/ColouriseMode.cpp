@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 namespace {
 
@@ -13,25 +14,30 @@ Tal_Class colouriseModeClass;
 
 struct ColouriseModeInstance {
     Tal_Object header;
-    UBYTE ramps[3][256];
-    int builtFor[3]; // −1 until the ramps are first built
+    uint32_t ramps[256]; // red, green and blue entries packed as 0x00BBGGRR, for one look-up a pixel
+    int builtFor[3];     // −1 until the ramps are first built
     // Chosen from the interface thread, read and (without a choice) set by the thread that composes.
     std::atomic<int> chosen[3];
     std::atomic<int> explicitColour;
 };
 
-void buildRamp(UBYTE* ramp, int c) {
-    for (int i = 0; i <= 127; i++) ramp[i] = UBYTE(i * c / 127);
-    for (int i = 128; i <= 255; i++) ramp[i] = UBYTE(std::min(255, c + ((255 - c) * (i - 128) >> 7)));
+uint32_t rampEntry(int i, int c) {
+    return uint32_t(i <= 127 ? i * c / 127 : std::min(255, c + ((255 - c) * (i - 128) >> 7)));
 }
 
-void colouriseRow(UBYTE* __restrict r, UBYTE* __restrict g, UBYTE* __restrict b, const UBYTE* __restrict br,
-                  const UBYTE* __restrict bg, const UBYTE* __restrict bb, LONG n, const UBYTE (*ramps)[256]) {
+void buildRamps(uint32_t* ramps, const int* colour) {
+    for (int i = 0; i < 256; i++)
+        ramps[i] = rampEntry(i, colour[0]) | rampEntry(i, colour[1]) << 8 | rampEntry(i, colour[2]) << 16;
+}
+
+MODES_ROW_KERNEL void colouriseRow(UBYTE* __restrict r, UBYTE* __restrict g, UBYTE* __restrict b,
+                                   const UBYTE* __restrict br, const UBYTE* __restrict bg,
+                                   const UBYTE* __restrict bb, LONG n, const uint32_t* __restrict ramps) {
     for (LONG i = 0; i < n; i++) {
-        int l = (br[i] * 307 + bg[i] * 595 + bb[i] * 122) >> 10;
-        r[i] = ramps[0][l];
-        g[i] = ramps[1][l];
-        b[i] = ramps[2][l];
+        uint32_t v = ramps[(br[i] * 307 + bg[i] * 595 + bb[i] * 122) >> 10];
+        r[i] = UBYTE(v);
+        g[i] = UBYTE(v >> 8);
+        b[i] = UBYTE(v >> 16);
     }
 }
 
@@ -49,10 +55,8 @@ Tal_Word render(ColouriseModeInstance* self, const Tal_Word* args) {
         }
     }
     if (!std::equal(colour, colour + 3, self->builtFor)) {
-        for (int ch = 0; ch < 3; ch++) {
-            buildRamp(self->ramps[ch], colour[ch]);
-            self->builtFor[ch] = colour[ch];
-        }
+        buildRamps(self->ramps, colour);
+        std::copy(colour, colour + 3, self->builtFor);
     }
     for (LONG y = span.y0; y <= span.y1; y++)
         colouriseRow(span.result(0, y), span.result(1, y), span.result(2, y), span.below(0, y),

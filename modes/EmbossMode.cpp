@@ -5,6 +5,7 @@
 #include "modes/modes.h"
 
 #include <cmath>
+#include <array>
 #include <cstdlib>
 #include <vector>
 
@@ -52,48 +53,71 @@ Relief reliefOf(ULONG mode, const Tal_Image* layer) {
     return r;
 }
 
-// Calls emit(i, xa, xb) for the pixels i = 0..n − 1 from column x0, with xa = x − dx and xb = x + dx
-// clamped to the picture; only the pixels near its edges need the clamping.
-template <typename Emit>
-void overColumns(LONG x0, LONG n, LONG dx, LONG width, Emit emit) {
+// The pixels i = 0..n − 1 from column x0 read columns x − dx and x + dx: those in [lo, hi) read inside
+// the picture, the others need their columns clamped to it.
+struct Unclamped {
+    LONG lo, hi;
+};
+Unclamped unclamped(LONG x0, LONG n, LONG dx, LONG width) {
     LONG reach = std::abs(dx);
     LONG lo = std::clamp<LONG>(reach - x0, 0, n);
-    LONG hi = std::clamp<LONG>(width - reach - x0, lo, n);
-    auto clamped = [&](LONG i) {
-        LONG x = x0 + i;
-        emit(i, modes::clampColumn(x - dx, width), modes::clampColumn(x + dx, width));
-    };
-    for (LONG i = 0; i < lo; i++) clamped(i);
-    for (LONG i = lo; i < hi; i++) emit(i, x0 + i - dx, x0 + i + dx);
-    for (LONG i = hi; i < n; i++) clamped(i);
+    return {lo, std::clamp<LONG>(width - reach - x0, lo, n)};
 }
 
 UBYTE clampByte(int v) {
     return UBYTE(std::clamp(v, 0, 255));
 }
 
+MODES_ROW_KERNEL void differenceRow(UBYTE* __restrict out, const UBYTE* __restrict a,
+                                    const UBYTE* __restrict b, LONG n, int base) {
+    for (LONG i = 0; i < n; i++) out[i] = clampByte(base + a[i] - b[i]);
+}
+
+MODES_ROW_KERNEL void sumRow(int* __restrict sum, const UBYTE* __restrict a, const UBYTE* __restrict b,
+                             LONG n) {
+    for (LONG i = 0; i < n; i++) sum[i] += a[i] - b[i];
+}
+
+// 32 bits throughout: strong settings must reach white and black, not wrap.
+MODES_ROW_KERNEL void scaleRow(UBYTE* __restrict out, const int* __restrict sum, LONG n, int base,
+                               int strength) {
+    for (LONG i = 0; i < n; i++) out[i] = clampByte(base + ((strength * sum[i]) >> 8));
+}
+
 // One row of one channel: `rows` is the picture below indexed by absolute row and column.
-void embossRow(UBYTE* __restrict out, UBYTE** rows, LONG y, LONG x0, LONG n, LONG width, const Relief& r,
-               int base, std::vector<int>& sum) {
+void embossRow(UBYTE* out, UBYTE** rows, LONG y, LONG x0, LONG n, LONG width, const Relief& r, int base,
+               std::vector<int>& sum) {
+    auto offsets = [&](int step) {
+        LONG dx = WORD((r.X * step) >> 10), dy = WORD((r.Y * step) >> 10);
+        return std::array<LONG, 2>{dx, dy};
+    };
+    auto clamped = [&](const UBYTE* a, const UBYTE* b, LONG i, LONG dx) {
+        LONG x = x0 + i;
+        return a[modes::clampColumn(x - dx, width)] - b[modes::clampColumn(x + dx, width)];
+    };
     if (r.radius == 1 && r.strength == 256) {
         // One step at full strength: the difference itself.
-        LONG dx = WORD(r.X >> 10), dy = WORD(r.Y >> 10);
+        auto [dx, dy] = offsets(1);
         const UBYTE* a = rows[y - dy];
         const UBYTE* b = rows[y + dy];
-        overColumns(x0, n, dx, width,
-                    [&](LONG i, LONG xa, LONG xb) { out[i] = clampByte(base + a[xa] - b[xb]); });
+        Unclamped u = unclamped(x0, n, dx, width);
+        for (LONG i = 0; i < u.lo; i++) out[i] = clampByte(base + clamped(a, b, i, dx));
+        differenceRow(out + u.lo, a + x0 + u.lo - dx, b + x0 + u.lo + dx, u.hi - u.lo, base);
+        for (LONG i = u.hi; i < n; i++) out[i] = clampByte(base + clamped(a, b, i, dx));
         return;
     }
     sum.assign(size_t(n), 0);
     int* s = sum.data();
     for (int step = r.radius; step >= 1; step--) {
-        LONG dx = WORD((r.X * step) >> 10), dy = WORD((r.Y * step) >> 10);
+        auto [dx, dy] = offsets(step);
         const UBYTE* a = rows[y - dy];
         const UBYTE* b = rows[y + dy];
-        overColumns(x0, n, dx, width, [&](LONG i, LONG xa, LONG xb) { s[i] += a[xa] - b[xb]; });
+        Unclamped u = unclamped(x0, n, dx, width);
+        for (LONG i = 0; i < u.lo; i++) s[i] += clamped(a, b, i, dx);
+        sumRow(s + u.lo, a + x0 + u.lo - dx, b + x0 + u.lo + dx, u.hi - u.lo);
+        for (LONG i = u.hi; i < n; i++) s[i] += clamped(a, b, i, dx);
     }
-    // 32 bits throughout: strong settings must reach white and black, not wrap.
-    for (LONG i = 0; i < n; i++) out[i] = clampByte(base + ((r.strength * s[i]) >> 8));
+    scaleRow(out, s, n, base, r.strength);
 }
 
 Tal_Word render(EmbossModeInstance* self, const Tal_Word* args) {

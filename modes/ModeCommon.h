@@ -6,6 +6,21 @@
 
 #include <algorithm>
 
+// Row kernels are built for AVX2 and for the baseline, and the processor picks; not under
+// ThreadSanitizer, whose runtime is not up yet when the choice is made.
+#if defined(__SANITIZE_THREAD__)
+#define MODES_NO_CLONES 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define MODES_NO_CLONES 1
+#endif
+#endif
+#if defined(__x86_64__) && !defined(MODES_NO_CLONES)
+#define MODES_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define MODES_ROW_KERNEL
+#endif
+
 namespace modes {
 
 // A new instance of `cls` holding a new object of the class `super`; none on failure.
