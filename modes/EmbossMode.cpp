@@ -4,8 +4,8 @@
 #include "modes/ModeCommon.h"
 #include "modes/modes.h"
 
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 

@@ -190,6 +190,14 @@ TEST_F(StartUp, TheEngineStartsOnceAndEndsWhatItStarted) {
     EXPECT_LT(at("VeluraPrefs"), at("Image"));
     EXPECT_LT(at("Image"), at("RootTALIO"));
     EXPECT_LT(at("RootTALIO"), at("JPEGTALIO"));
+    // The modes between the image and the formats, CloneMode after the formats; a mode registered
+    // before its superclass has no superclass pointer.
+    EXPECT_LT(at("Image"), at("ColouriseMode"));
+    EXPECT_LT(at("SepiaMode"), at("RootTALIO"));
+    EXPECT_LT(at("JPEGTALIO"), at("CloneMode"));
+    EXPECT_EQ(Tal_FindClassFromName("PaintMode")->superClass, nullptr);
+    EXPECT_EQ(Tal_FindClassFromName("SepiaMode")->superClass, Tal_FindClassFromName("ColouriseMode"));
+    EXPECT_EQ(Tal_FindClassFromName("CloneMode")->superClass, Tal_FindClassFromName("RootMode"));
 
     // Nested starts share the engine; the last end takes everything back.
     EXPECT_EQ(Tal_InitImageBase(), base);
