@@ -95,6 +95,9 @@ void embossRow(UBYTE* out, UBYTE** rows, LONG y, LONG x0, LONG n, LONG width, co
         LONG x = x0 + i;
         return a[modes::clampColumn(x - dx, width)] - b[modes::clampColumn(x + dx, width)];
     };
+    // The row the next call reads first, fetched early: the picture below streams in from memory.
+    const UBYTE* next = rows[y + r.marginY] + x0;
+    for (LONG i = 0; i < n; i += 64) __builtin_prefetch(next + i);
     if (r.radius == 1 && r.strength == 256) {
         // One step at full strength: the difference itself.
         auto [dx, dy] = offsets(1);
