@@ -195,18 +195,48 @@ ULONG Tal_LayerNeedsFixing(Tal_Image* layer) {
     return 0;
 }
 
+namespace {
+
+// A layer's mode slots and colour change under the compose lock of the image that composes the layer,
+// so that no composition is inside a mode when it leaves its slot; the mode taken out of use is
+// disposed after the lock is released.
+class ModeSlotsGuard {
+  public:
+    explicit ModeSlotsGuard(Tal_Image* layer) : image_(layer->parent) {
+        if (image_) ObtainSemaphore(&image_->compose_lock);
+    }
+    ~ModeSlotsGuard() {
+        if (image_) ReleaseSemaphore(&image_->compose_lock);
+    }
+    ModeSlotsGuard(const ModeSlotsGuard&) = delete;
+    ModeSlotsGuard& operator=(const ModeSlotsGuard&) = delete;
+
+  private:
+    Tal_Image* image_;
+};
+
+// The pending mode goes into use; the mode it replaces (0 when nothing was pending).
+ULONG promotePendingMode(Tal_Image* layer) {
+    if (!layer->pending_mode) return 0;
+    ULONG old = layer->mode;
+    layer->mode = layer->pending_mode;
+    layer->pending_mode = 0;
+    std::memcpy(layer->mode_name, layer->pending_mode_name, sizeof layer->mode_name);
+    return old;
+}
+
+} // namespace
+
 void Tal_DoLayerDoesntNeedsFixing(Tal_Image* layer) {
     if (!layer) return;
     Tal_Image* parent = layer->parent;
     bool locked = parent && Tal_LockImageA(parent, TAL_LOCK_EXCLUSIVE, 0);
-    ULONG oldMode = 0;
-    if (layer->pending_mode) {
-        oldMode = layer->mode;
-        layer->mode = layer->pending_mode;
-        layer->pending_mode = 0;
-        std::memcpy(layer->mode_name, layer->pending_mode_name, sizeof layer->mode_name);
+    ULONG oldMode;
+    {
+        ModeSlotsGuard slots(layer);
+        oldMode = promotePendingMode(layer);
+        std::memcpy(layer->layer_colour, layer->pending_colour, 3);
     }
-    std::memcpy(layer->layer_colour, layer->pending_colour, 3);
     layer->fix_count = 0;
     if (parent && parent->kind == TAL_FLOATING_IMAGE) parent->fix_count = 0;
     if (locked) Tal_UnlockImageA(parent, TAL_LOCK_EXCLUSIVE, 0);
@@ -225,36 +255,31 @@ void Tal_FixLayerChanges(Tal_Image* layer) {
 
 ULONG Tal_SelectLayerMode(Tal_Image* layer, const char* name) {
     if (!layer || !name) return 0;
-    if (std::strcmp(name, layer->pending_mode_name) == 0) return 1;
+    {
+        ModeSlotsGuard slots(layer);
+        if (std::strcmp(name, layer->pending_mode_name) == 0) return 1;
+    }
+    // A name that does not fit is refused, never cut.
     char className[TAL_NAME_FIELD];
     int n = std::snprintf(className, sizeof className, "%sMode", name);
     if (n < 0 || size_t(n) >= sizeof className) return 0;
     ULONG mode = Tal_CreateObject(className);
     if (!mode) return 0;
-    if (layer->pending_mode) {
-        Tal_DisposeObject(layer->mode);
-        layer->mode = layer->pending_mode;
-        std::memcpy(layer->mode_name, layer->pending_mode_name, sizeof layer->mode_name);
+    ULONG oldMode, inUse;
+    {
+        ModeSlotsGuard slots(layer);
+        oldMode = promotePendingMode(layer);
+        inUse = layer->mode;
+        layer->pending_mode = mode;
+        std::snprintf(layer->pending_mode_name, sizeof layer->pending_mode_name, "%s", name);
     }
-    layer->pending_mode = mode;
-    std::snprintf(layer->pending_mode_name, sizeof layer->pending_mode_name, "%s", name);
+    Tal_DisposeObject(oldMode);
     // The options panel of the mode in use leaves its group; the new mode shows its own when current.
-    if (layer->mode) {
-        if (ULONG panel = ULONG(Tal_DoMethod(layer->mode, TAL_GetModeOptions))) {
-            ULONG group = Tal_GetParentObject(panel);
-            if (group) {
-                Tal_DoMethod(group, TAL_RemoveMember, panel);
-                Tal_DoMethod(mode, TAL_SetModeLayer, layer);
-                Tal_DoMethod(group, TAL_DrawObject);
-            } else {
-                Tal_DoMethod(mode, TAL_SetModeLayer, layer);
-            }
-        } else {
-            Tal_DoMethod(mode, TAL_SetModeLayer, layer);
-        }
-    } else {
-        Tal_DoMethod(mode, TAL_SetModeLayer, layer);
-    }
+    ULONG panel = inUse ? ULONG(Tal_DoMethod(inUse, TAL_GetModeOptions)) : 0;
+    ULONG group = panel ? Tal_GetParentObject(panel) : 0;
+    if (group) Tal_DoMethod(group, TAL_RemoveMember, panel);
+    Tal_DoMethod(mode, TAL_SetModeLayer, layer);
+    if (group) Tal_DoMethod(group, TAL_DrawObject);
     Tal_DoImageNotify(layer, TAL_SetLayerMode, layer->pending_mode_name);
     if (Tal_ImageBase* base = Tal_GetImageBase())
         Tal_DoImageNotify(base->image_object, TAL_SetLayerMode, layer->pending_mode_name);

@@ -233,6 +233,10 @@ struct Tal_ImageBase {
     ULONG max_undo_size; // stored, not enforced
     char product_name[TAL_NAME_FIELD];
     LONG count; // nested opens
+    // Registered by the mode options plug-in while it exists: the group in which the current layer's
+    // mode shows its options panel, and the plug-in itself.
+    ULONG mode_options_container;
+    ULONG mode_options_plugin;
 };
 
 // ---------------------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "app/SplashPicture.h"
 #include "app/VeluraPrefs.h"
 #include "host/dos.h"
+#include "modes/modes.h"
 #include "talio/talio.h"
 
 #include <chrono>
@@ -35,6 +36,15 @@ struct ApplicationClass {
 constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitVeluraPrefsClass, Tal_CleanupVeluraPrefsClass},
     {Tal_InitImageClass, Tal_CleanupImageClass},
+    {Tal_InitColouriseModeClass, Tal_CleanupColouriseModeClass},
+    {Tal_InitColourToGreyModeClass, Tal_CleanupColourToGreyModeClass},
+    {Tal_InitEmbossModeClass, Tal_CleanupEmbossModeClass},
+    {Tal_InitFlipXModeClass, Tal_CleanupFlipXModeClass},
+    {Tal_InitFlipYModeClass, Tal_CleanupFlipYModeClass},
+    {Tal_InitNegativeModeClass, Tal_CleanupNegativeModeClass},
+    {Tal_InitPaintModeClass, Tal_CleanupPaintModeClass},
+    {Tal_InitRootModeClass, Tal_CleanupRootModeClass},
+    {Tal_InitSepiaModeClass, Tal_CleanupSepiaModeClass},
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
     {Tal_InitBMPTALIOClass, Tal_CleanupBMPTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
@@ -44,8 +54,9 @@ constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitTARGATALIOClass, Tal_CleanupTARGATALIOClass},
     {Tal_InitClipboardTALIOClass, Tal_CleanupClipboardTALIOClass},
     {Tal_InitScreenGrabTALIOClass, Tal_CleanupScreenGrabTALIOClass},
-    // Beyond the listed formats.
+    // Beyond the listed classes.
     {Tal_InitPNGTALIOClass, Tal_CleanupPNGTALIOClass},
+    {Tal_InitCloneModeClass, Tal_CleanupCloneModeClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 

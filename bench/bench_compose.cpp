@@ -1,9 +1,11 @@
 // Recomposing a 4000 × 3000 picture with one 8-bit paint layer of random coverage: through the Paint
-// fast path and through a mode's line method, beside pixman compositing a solid colour through an 8-bit
-// mask onto a 32-bit picture and beside memcpy of 7 bytes per pixel (what a recompose reads and writes).
+// fast path, through a mode's line method (a stand-in that gives the colour, and the program's Colourise
+// and Emboss modes), beside pixman compositing a solid colour through an 8-bit mask onto a 32-bit
+// picture and beside memcpy of 7 bytes per pixel (what a recompose reads and writes).
 // BM_ComposeSideBySide times all of them in one run and reports the ratios as counters.
 #include "ui/ui.h"
 #include "Vlr/Vlr.h"
+#include "modes/modes.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,7 +15,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -60,8 +61,6 @@ std::vector<UBYTE> randomCoverage() {
 struct Scene {
     Tal_Image* image = nullptr;
     Tal_Image* layer = nullptr;
-    ULONG benchMode = 0;
-    ULONG paintMode = 0;
 
     Scene() {
         Tal_UseInterfaceClasses();
@@ -70,6 +69,9 @@ struct Scene {
         Tal_InitImageClass();
         Tal__SetupClass(&benchModeClass, "BenchMode", 0x7E900000, "Root", newBenchMode, disposeBenchMode,
                         benchModeMethod, nullptr, sizeof(BenchMode));
+        for (ULONG (*init)() : {Tal_InitColouriseModeClass, Tal_InitEmbossModeClass, Tal_InitPaintModeClass,
+                                Tal_InitRootModeClass})
+            init();
         Tal__OpenImageEngine();
         image = static_cast<Tal_Image*>(Tal_CreateImageObject("Image", TAL_SetImageKind, TAL_IMAGE));
         Tal_AllocImage(image, kW, kH, 24, TAL_ALLOC_NO_THREAD);
@@ -87,12 +89,12 @@ struct Scene {
         Tal_ModifiedLayer(layer, 0, 0, kW - 1, kH - 1);
         std::memcpy(layer->layer_colour, kColour, 3);
         std::memcpy(layer->pending_colour, kColour, 3);
-        Tal_SelectLayerMode(layer, "Bench");
-        Tal_DoLayerDoesntNeedsFixing(layer);
-        benchMode = layer->mode;
     }
-    void useFastPath(bool fast) {
-        std::snprintf(layer->mode_name, sizeof layer->mode_name, "%s", fast ? TAL_PAINT_MODE_NAME : "Bench");
+    // "Paint" takes the fast path, "Bench" the stand-in; Colourise gives the layer's colour in the
+    // picture's light, Emboss a relief at radius 1.
+    void use(const char* mode) {
+        Tal_SelectLayerMode(layer, mode);
+        Tal_DoLayerDoesntNeedsFixing(layer);
     }
     void compose() { Tal_FullProcessImage(image); }
 };
@@ -139,21 +141,32 @@ CopyScene& copyScene() {
     return s;
 }
 
-void BM_ComposePaintFastPath(benchmark::State& state) {
+void composeIn(benchmark::State& state, const char* mode) {
     Scene& s = scene();
-    s.useFastPath(true);
+    s.use(mode);
     for (auto _ : state) s.compose();
     state.SetItemsProcessed(state.iterations() * kW * kH);
+}
+
+void BM_ComposePaintFastPath(benchmark::State& state) {
+    composeIn(state, "Paint");
 }
 BENCHMARK(BM_ComposePaintFastPath)->Unit(benchmark::kMillisecond);
 
 void BM_ComposeThroughMode(benchmark::State& state) {
-    Scene& s = scene();
-    s.useFastPath(false);
-    for (auto _ : state) s.compose();
-    state.SetItemsProcessed(state.iterations() * kW * kH);
+    composeIn(state, "Bench");
 }
 BENCHMARK(BM_ComposeThroughMode)->Unit(benchmark::kMillisecond);
+
+void BM_ComposeThroughColourise(benchmark::State& state) {
+    composeIn(state, "Colourise");
+}
+BENCHMARK(BM_ComposeThroughColourise)->Unit(benchmark::kMillisecond);
+
+void BM_ComposeThroughEmboss(benchmark::State& state) {
+    composeIn(state, "Emboss");
+}
+BENCHMARK(BM_ComposeThroughEmboss)->Unit(benchmark::kMillisecond);
 
 #ifdef VELURA_HAVE_PIXMAN
 void BM_PixmanSolidThroughMask(benchmark::State& state) {
@@ -171,7 +184,7 @@ void BM_Memcpy7BytesPerPixel(benchmark::State& state) {
 }
 BENCHMARK(BM_Memcpy7BytesPerPixel)->Unit(benchmark::kMillisecond);
 
-// All four in one run, interleaved, best of the iterations each; the counters are the ratios.
+// All of them in one run, interleaved, best of the iterations each; the counters are the ratios.
 template <typename F>
 double timeOnce(F f) {
     auto start = std::chrono::steady_clock::now();
@@ -182,16 +195,20 @@ double timeOnce(F f) {
 void BM_ComposeSideBySide(benchmark::State& state) {
     Scene& s = scene();
     CopyScene& c = copyScene();
-    double fast = 1e30, general = 1e30, copy = 1e30;
+    double fast = 1e30, general = 1e30, colourise = 1e30, emboss = 1e30, copy = 1e30;
 #ifdef VELURA_HAVE_PIXMAN
     PixmanScene& p = pixmanScene();
     double pixman = 1e30;
 #endif
     for (auto _ : state) {
-        s.useFastPath(true);
-        fast = std::min(fast, timeOnce([&] { s.compose(); }));
-        s.useFastPath(false);
-        general = std::min(general, timeOnce([&] { s.compose(); }));
+        auto in = [&](const char* mode, double& best) {
+            s.use(mode);
+            best = std::min(best, timeOnce([&] { s.compose(); }));
+        };
+        in("Paint", fast);
+        in("Bench", general);
+        in("Colourise", colourise);
+        in("Emboss", emboss);
         copy = std::min(copy, timeOnce([&] { c.copy(); }));
 #ifdef VELURA_HAVE_PIXMAN
         pixman = std::min(pixman, timeOnce([&] { p.compose(); }));
@@ -200,7 +217,11 @@ void BM_ComposeSideBySide(benchmark::State& state) {
     state.counters["fast_ms"] = fast;
     state.counters["mode_ms"] = general;
     state.counters["memcpy_ms"] = copy;
+    state.counters["colourise_ms"] = colourise;
+    state.counters["emboss_ms"] = emboss;
     state.counters["mode/fast"] = general / fast;
+    state.counters["colourise/fast"] = colourise / fast;
+    state.counters["emboss/fast"] = emboss / fast;
     state.counters["fast/memcpy"] = fast / copy;
 #ifdef VELURA_HAVE_PIXMAN
     state.counters["pixman_ms"] = pixman;

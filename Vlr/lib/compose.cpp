@@ -355,8 +355,8 @@ LayerInfo describe(Tal_Image* layer, Tal_Image* image, Links& links) {
     info.tonal = layer->highlights != kFull || layer->midtones != kFull || layer->shadows != kFull;
     info.plain = o == kFull && !info.channelStrengths && !info.hsv && !info.tonal &&
                  layer->fade_shape == TAL_FADE_NONE && image->kind == TAL_IMAGE;
-    info.fast = info.plain && layer->kind == TAL_PAINT_LAYER && layer->depth == 8 && !info.mask &&
-                std::strcmp(layer->mode_name, TAL_PAINT_MODE_NAME) == 0;
+    // Whether the mode is "Paint" is settled under the compose lock, where the mode changes.
+    info.fast = info.plain && layer->kind == TAL_PAINT_LAYER && layer->depth == 8 && !info.mask;
     if (layer->fade_shape != TAL_FADE_NONE) info.fade.setup(layer, image->width, image->height);
     return info;
 }
@@ -614,9 +614,11 @@ void Tal_ProcessImageBelowLayer(Tal_Image* image, LONG x0, LONG y0, LONG x1, LON
     ObtainSemaphore(&image->compose_lock);
     // Tone tables are rebuilt under the compose lock: two threads composing one image would otherwise
     // build the same table at once.
-    for (const LayerInfo& info : c.layers)
+    for (LayerInfo& info : c.layers) {
         if (info.tonal && (info.layer->tone_table_dirty || !info.layer->tone_table))
             buildToneTable(info.layer);
+        info.fast = info.fast && std::strcmp(info.layer->mode_name, TAL_PAINT_MODE_NAME) == 0;
+    }
     for (LONG y = y0; y <= y1; y++) {
         if (image->interruptible.load() && Tal__NewerRecomposeWaiting(image)) break;
         bool copied = false;

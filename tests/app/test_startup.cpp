@@ -192,12 +192,20 @@ TEST_F(StartUp, TheEngineStartsOnceAndEndsWhatItStarted) {
     EXPECT_LT(at("Screen"), at("VeluraPrefs"));
     EXPECT_LT(at("VeluraPrefs"), at("Image"));
     EXPECT_LT(at("Image"), at("RootTALIO"));
-    // The image formats in their order, then the one that came beyond it.
+    // The image formats in their order, then PNG beyond them.
     const char* formats[] = {"RootTALIO",    "BMPTALIO",   "JPEGTALIO",      "GIFTALIO",        "ILBMTALIO",
                              "IFFDEEPTALIO", "TARGATALIO", "ClipboardTALIO", "ScreenGrabTALIO", "PNGTALIO"};
     for (size_t i = 0; i + 1 < std::size(formats); i++)
         EXPECT_LT(at(formats[i]), at(formats[i + 1])) << formats[i];
     EXPECT_LT(at("PNGTALIO"), ptrdiff_t(names.size()));
+    // The modes between the image and the formats, CloneMode after the formats; a mode registered
+    // before its superclass has no superclass pointer.
+    EXPECT_LT(at("Image"), at("ColouriseMode"));
+    EXPECT_LT(at("SepiaMode"), at("RootTALIO"));
+    EXPECT_LT(at("PNGTALIO"), at("CloneMode"));
+    EXPECT_EQ(Tal_FindClassFromName("PaintMode")->superClass, nullptr);
+    EXPECT_EQ(Tal_FindClassFromName("SepiaMode")->superClass, Tal_FindClassFromName("ColouriseMode"));
+    EXPECT_EQ(Tal_FindClassFromName("CloneMode")->superClass, Tal_FindClassFromName("RootMode"));
 
     // Nested starts share the engine; the last end takes everything back.
     EXPECT_EQ(Tal_InitImageBase(), base);
