@@ -6,6 +6,7 @@
 #include "Tal/SplashPicture.h"
 #include "Tal/Window.h"
 #include "app/VeluraPrefs.h"
+#include "media/Media.h"
 #include "talio/talio.h"
 
 #include <chrono>
@@ -36,6 +37,9 @@ struct ApplicationClass {
 constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitVeluraPrefsClass, Tal_CleanupVeluraPrefsClass},
     {Tal_InitImageClass, Tal_CleanupImageClass},
+    {Tal_InitRootMediaClass, Tal_CleanupRootMediaClass},
+    {Tal_InitAirBrushMediaClass, Tal_CleanupAirBrushMediaClass},
+    {Tal_InitImageMediaClass, Tal_CleanupImageMediaClass},
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
 };
