@@ -59,7 +59,8 @@ void nearest(UBYTE** src, LONG sw, LONG sh, UBYTE** dst, LONG dw, LONG dh) {
     }
 }
 
-// Both directions grow (or keep their size): four neighbours weighted by their shares.
+// Both directions grow (or keep their size): four neighbours weighted by their shares. The weights sum to
+// 256, so the products are summed before the shift: a flat picture keeps its value.
 void growBoth(UBYTE** src, LONG sw, LONG sh, UBYTE** dst, LONG dw, LONG dh) {
     const std::vector<Near> rows = growTaps(sh, dh), cols = growTaps(sw, dw);
     for (LONG i = 0; i < dh; i++) {
@@ -73,8 +74,7 @@ void growBoth(UBYTE** src, LONG sw, LONG sh, UBYTE** dst, LONG dw, LONG dh) {
             const LONG vc = b * (256 - a) / 256, vr = a * (256 - b) / 256, vd = (a * b) >> 8;
             const LONG self = 256 - vc - vr - vd;
             dst[i][j] =
-                UBYTE(std::min<LONG>(255, ((self * same[c.at]) >> 8) + ((vc * same[c.other]) >> 8) +
-                                              ((vr * other[c.at]) >> 8) + ((vd * other[c.other]) >> 8)));
+                UBYTE((self * same[c.at] + vc * same[c.other] + vr * other[c.at] + vd * other[c.other]) >> 8);
         }
     }
 }
