@@ -7,7 +7,6 @@
 // the list over.
 #include "Vlr/Vlr.h"
 
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -59,8 +58,7 @@ ULONG Tal__SetImageMedia(Tal_Image* image, ULONG medium) {
     const ULONG previous = image->media;
     image->media = medium;
     const char* name = reinterpret_cast<const char*>(Tal_DoMethod(medium, TAL_GetObjectName));
-    if (name && std::strlen(name) < sizeof image->media_name)
-        std::memcpy(image->media_name, name, std::strlen(name) + 1);
+    if (name) Tal__CopyField(image->media_name, sizeof image->media_name, name);
     // A medium that paints the picture instead of the layers changes what the layers' paint means.
     if (Tal_DoMethod(previous, TAL_GetMediaSmearMode) != Tal_DoMethod(medium, TAL_GetMediaSmearMode))
         for (Tal_Image* layer = first_layer(image); layer; layer = next_layer(layer)) layer->fix_count++;
@@ -78,7 +76,7 @@ ULONG Tal__ChooseMediaPreset(Tal_Image* image, const char* name) {
     if (!cached) preset = restorePreset(name);
     if (!preset) return 0; // the current medium stays
     base->preset = preset;
-    std::snprintf(base->preset_name, sizeof base->preset_name, "%s", name);
+    Tal__CopyField(base->preset_name, sizeof base->preset_name, name);
     Tal_DoImageNotify(base->image_object, TAL_SetGlobalImageMediaName, base->preset_name);
     Tal__SetImageMedia(image, preset);
     {

@@ -448,6 +448,10 @@ Tal_Image* prev_image(const Tal_Image* image);
 // Reads the colour map of an IFF ILBM file into colours (256 entries, 0x00BBGGRR); the count read, or 0.
 ULONG Tal_ReadPalette(const char* path, ULONG* colours);
 
+// Copies a text (none counts as empty) into a fixed field of `size` bytes; 0, and the field untouched,
+// when it does not fit.
+ULONG Tal__CopyField(char* field, size_t size, const char* text);
+
 // "%ldKB" up to 1,048,576 bytes (at least 1), above it "%ld,%03ldKB" with thousands of kilobytes; and
 // "%lds", at least 1. 0 when the buffer is too small.
 ULONG Tal_FormatByteCount(char* buffer, size_t size, uint64_t bytes);

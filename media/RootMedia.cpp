@@ -64,15 +64,6 @@ void release(Tal_Image*& image) {
     image = nullptr;
 }
 
-// Copies a name into a field of the medium; false (and nothing changed) when it does not fit.
-bool copyName(char (&field)[TAL_MEDIA_NAME_SIZE], const char* text) {
-    if (!text) text = "";
-    const size_t n = std::strlen(text);
-    if (n >= sizeof field) return false;
-    std::memcpy(field, text, n + 1);
-    return true;
-}
-
 Tal_Word nameOrNone(const char* field) {
     return field[0] ? reinterpret_cast<Tal_Word>(field) : 0;
 }
@@ -184,7 +175,7 @@ void dropMaster(Tal_Image*& image, bool& owned) {
 Tal_Image* loadMaster(Tal_Media* self, const char* name, bool alpha) {
     SemaphoreGuard guard(&self->lock);
     char(&field)[TAL_MEDIA_NAME_SIZE] = alpha ? self->master_alpha_image_name : self->master_image_name;
-    if (!copyName(field, name)) return nullptr;
+    if (!Tal__CopyField(field, sizeof field, name)) return nullptr;
     Tal_Image*& image = alpha ? self->master_alpha_image : self->master_image;
     bool& owned = alpha ? self->alpha_owned : self->master_owned;
     dropMaster(image, owned);
@@ -210,7 +201,7 @@ Tal_Word setModeName(Tal_Media* self, const char* name) {
     if (std::strlen(name) >= TAL_NAME_FIELD) return 0;
     {
         SemaphoreGuard guard(&self->lock);
-        copyName(self->mode_name, name);
+        Tal__CopyField(self->mode_name, sizeof self->mode_name, name);
     }
     Tal_ImageBase* base = Tal_GetImageBase();
     if (!base || !name[0]) return 0;
