@@ -148,6 +148,9 @@ Tal_ImageBase* Tal_InitImageBase() {
         undo();
         return nullptr;
     }
+    // Images paint with the preset the preferences chose, else with the default brush.
+    if (!base->preset)
+        Tal_DoImageMethod(base->image_object, TAL_SetGlobalImageMediaName, base->default_media_name);
     state.count = 1;
     return base;
 }

@@ -4,6 +4,7 @@
 
 #include "Vlr/EngineTest.h"
 #include "media/Media.h"
+#include "talio/talio.h"
 
 #include <climits>
 #include <mutex>
@@ -55,6 +56,9 @@ class Media : public engine_test::Engine {
   protected:
     void SetUp() override {
         Engine::SetUp();
+        // Brush pictures are JPEG files.
+        ASSERT_TRUE(Tal_InitRootTALIOClass());
+        ASSERT_TRUE(Tal_InitJPEGTALIOClass());
         ASSERT_TRUE(Tal_InitRootMediaClass());
         ASSERT_TRUE(Tal_InitAirBrushMediaClass());
         ASSERT_TRUE(Tal_InitImageMediaClass());
@@ -70,6 +74,8 @@ class Media : public engine_test::Engine {
         Tal_CleanupImageMediaClass();
         Tal_CleanupAirBrushMediaClass();
         Tal_CleanupRootMediaClass();
+        Tal_CleanupJPEGTALIOClass();
+        Tal_CleanupRootTALIOClass();
         Engine::TearDown();
     }
 
