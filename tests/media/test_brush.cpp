@@ -3,6 +3,7 @@
 #include "MediaTest.h"
 
 #include <cstring>
+#include <latch>
 
 using namespace engine_test;
 using namespace media_test;
@@ -219,10 +220,13 @@ TEST_F(Media, ScatterIsTheSameInEveryThread) {
     Tal_Image* layers[2] = {newLayer(images[0]), newLayer(images[1])};
     ULONG media[2] = {medium("AirBrushMedia", 3, 16), medium("AirBrushMedia", 3, 16)};
     for (ULONG m : media) Tal_DoMethod(m, TAL_SetMediaJitter, 40);
+    std::latch start(2);
     auto paint = [&](int i) {
-        for (LONG k = 0; k < 40; k++)
-            line(media[i], images[i], layers[i], 1, 5 + 3 * k, 10 + (k * 7) % 100, 8 + 3 * k,
-                 12 + (k * 11) % 100);
+        start.arrive_and_wait();
+        for (LONG k = 0; k < 1000; k++) {
+            const LONG x = 5 + (k * 37) % 150, y = 5 + (k * 53) % 110;
+            line(media[i], images[i], layers[i], 1, x, y, x + 9, y + 4);
+        }
         Tal_EndMediaStroke(media[i]);
     };
     {
