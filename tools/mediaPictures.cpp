@@ -10,6 +10,7 @@
 //
 // The files are checked in; run this after changing a picture:
 //   c++ -std=c++20 -O2 tools/mediaPictures.cpp -ljpeg -o /tmp/mediaPictures && /tmp/mediaPictures data
+#include "jpegFile.h"
 #include "pictureFiles.h"
 
 #include <algorithm>
@@ -17,12 +18,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -214,35 +212,6 @@ std::vector<uint8_t> render(const Field& field, int width, int height) {
             out[size_t(y) * size_t(width) + size_t(x)] = uint8_t(std::lround(sum / 16 * 255));
         }
     return out;
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Grey JPEG files.
-
-bool saveGreyJpeg(const std::string& path, const std::vector<uint8_t>& grey, int width, int height) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = JDIMENSION(width);
-    cinfo.image_height = JDIMENSION(height);
-    cinfo.input_components = 1;
-    cinfo.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&grey[size_t(cinfo.next_scanline) * size_t(width)]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    const std::vector<uint8_t> bytes(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return pictures::writeFile(path, bytes);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -500,10 +469,12 @@ int main(int argc, char** argv) {
         {"Sparkle", sparkle, 64, 64},
     };
     bool ok = true;
-    for (const Brush& b : brushes)
-        ok = saveGreyJpeg(images + "Brushes/" + b.name + ".jpg", render(b.field, b.width, b.height), b.width,
-                          b.height) &&
+    for (const Brush& b : brushes) {
+        const std::vector<uint8_t> grey = render(b.field, b.width, b.height);
+        ok = pictures::writeFile(images + "Brushes/" + b.name + ".jpg",
+                                 pictures::encodeJpeg(grey.data(), b.width, b.height, 1, 100)) &&
              ok;
+    }
     const std::pair<const char*, pictures::Picture> icons[] = {
         {"AirBrush", airBrushIcon()}, {"Chalk", chalkIcon()},   {"Pencil", pencilIcon()},
         {"Paint", paintIcon()},       {"Sponge", spongeIcon()}, {"Smudge", smudgeIcon()},
