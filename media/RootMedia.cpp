@@ -64,6 +64,13 @@ void release(Tal_Image*& image) {
     image = nullptr;
 }
 
+// Settings change between strokes, never in the middle of one.
+template <typename T>
+void setField(Tal_Media* self, T& field, T value) {
+    SemaphoreGuard guard(&self->lock);
+    field = value;
+}
+
 Tal_Word nameOrNone(const char* field) {
     return field[0] ? reinterpret_cast<Tal_Word>(field) : 0;
 }
@@ -114,7 +121,7 @@ void drawRoundBrush(Tal_Image* brush) {
             row[j] = v;
             row[w - 1 - j] = v;
         }
-        std::memcpy(brush->grey[h - 1 - i], row, size_t(w));
+        if (h - 1 - i != i) std::memcpy(brush->grey[h - 1 - i], row, size_t(w));
     }
 }
 
@@ -634,7 +641,7 @@ Tal_Word Tal_DoRootMediaClassMethod(void* instance, ULONG id, const Tal_Word* ar
     case TAL_GetMediaSize:
         return word(self->size);
     case TAL_SetMediaPressure:
-        self->pressure = UWORD(args[0]);
+        setField(self, self->pressure, UWORD(args[0]));
         return 0;
     case TAL_GetMediaPressure:
         return self->pressure;
@@ -668,7 +675,7 @@ Tal_Word Tal_DoRootMediaClassMethod(void* instance, ULONG id, const Tal_Word* ar
         fillImages(self);
         return 1;
     case TAL_SetMediaFreehandMode:
-        self->freehand_mode = LONG(args[0]);
+        setField(self, self->freehand_mode, LONG(args[0]));
         return 0;
     case TAL_GetMediaFreehandMode:
         return word(self->freehand_mode);
@@ -687,7 +694,7 @@ Tal_Word Tal_DoRootMediaClassMethod(void* instance, ULONG id, const Tal_Word* ar
     case TAL_GetMediaImageMode:
         return word(self->image_mode);
     case TAL_SetMediaJitter:
-        self->jitter = LONG(args[0]);
+        setField(self, self->jitter, LONG(args[0]));
         return 0;
     case TAL_GetMediaJitter:
         return word(self->jitter);
@@ -696,7 +703,7 @@ Tal_Word Tal_DoRootMediaClassMethod(void* instance, ULONG id, const Tal_Word* ar
     case TAL_GetMediaHeight:
         return word(self->height);
     case TAL_SetMediaFlags:
-        self->flags = LONG(args[0]);
+        setField(self, self->flags, LONG(args[0]));
         return 0;
     case TAL_GetMediaFlags:
         return word(self->flags);
