@@ -22,7 +22,18 @@ TEST_F(Media, ImageMediaSizeIsAPercentOfTheStamp) {
     EXPECT_EQ(Tal_DoMethod(m, TAL_GetMediaWidth), 100);
     EXPECT_EQ(Tal_DoMethod(m, TAL_GetMediaHeight), 50);
     EXPECT_EQ(Tal_DoMethod(m, TAL_GetMediaSize), 50);
+
+    // The stamp follows the layer's source image; the size stays half of whichever stamp it is.
+    Tal_Image* image = newImage(40, 30);
+    Tal_Image* layer = newLayer(image);
+    for (Tal_Image* source : {stamp, static_cast<Tal_Image*>(nullptr), stamp}) {
+        layer->mode_source_image = source;
+        dab(m, image, layer, 1, 5, 5);
+        EXPECT_EQ(Tal_DoMethod(m, TAL_GetMediaWidth), source ? 100 : 20);
+    }
+    layer->mode_source_image = nullptr;
     Tal_DoMethod(m, TAL_SetMasterMediaImage, nullptr);
+    dispose(image);
     dispose(stamp);
 }
 
