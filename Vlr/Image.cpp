@@ -995,6 +995,10 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
         return reinterpret_cast<Tal_Word>(self->mode_name);
     case TAL_GetGlobalImageMediaName:
         return base ? reinterpret_cast<Tal_Word>(base->preset_name) : 0;
+    case TAL_SetImageMedia:
+        return Tal__SetImageMedia(self, ULONG(args[0]));
+    case TAL_SetGlobalImageMediaName:
+        return Tal__ChooseMediaPreset(self, reinterpret_cast<const char*>(args[0]));
     case TAL_SetTransparencyPercent:
     case TAL_SetTransparency: {
         LONG t = id == TAL_SetTransparencyPercent ? percent(args[0]) : LONG(args[0]);

@@ -79,6 +79,7 @@ void Tal__CloseImageEngine() {
     Tal_GlobalData* gd = Tal_GetGlobalData();
     auto* base = static_cast<Tal_ImageBase*>(gd->imageBase);
     if (!base || --base->count > 0) return;
+    Tal__DisposeMediaPresets();
     // Images still open go first, then the hub; layers go with their images.
     for (;;) {
         Tal_Image* image;

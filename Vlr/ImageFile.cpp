@@ -81,15 +81,6 @@ struct LibraryUse {
     ~LibraryUse() { TALIO_Cleanup(global); }
 };
 
-// Copies a text into a fixed field; false (and the field untouched) when it does not fit.
-bool copyField(char* field, size_t size, const char* text) {
-    const size_t n = text ? strnlen(text, size) : 0;
-    if (n >= size) return false;
-    std::memcpy(field, text ? text : "", n);
-    field[n] = 0;
-    return true;
-}
-
 // A buffer in format 1: the buffer itself, or a converted copy owned by this record.
 struct RgbPlanes {
     TALIO_ImageBuffer* buffer = nullptr;
@@ -282,9 +273,9 @@ ULONG adoptBuffer(Tal_Image* image, TALIO_ImageBuffer* loaded, ULONG flags, cons
     const ULONG allocFlags = (flags & TAL_LOAD_ONLY) ? TAL_ALLOC_NO_THREAD : 0;
     if (TALIO_TooLarge(loaded->width, loaded->height)) return outcome.own(TALIO_ERR_TOO_LARGE, false);
     if (!adoptPlanes(image, loaded, allocFlags)) return outcome.outOfMemory();
-    copyField(image->file_path, sizeof image->file_path, fileName);
-    copyField(image->file_type, sizeof image->file_type, formatName);
-    copyField(image->format_name, sizeof image->format_name, formatName);
+    Tal__CopyField(image->file_path, sizeof image->file_path, fileName);
+    Tal__CopyField(image->file_type, sizeof image->file_type, formatName);
+    Tal__CopyField(image->format_name, sizeof image->format_name, formatName);
 
     if (!buildLayers(image, loaded)) return outcome.outOfMemory();
     if (image->current_layer) Tal_FullProcessImage(image);
@@ -613,8 +604,8 @@ ULONG Tal__SaveImageA(Tal_Image* image, const char* path, const char* format, UL
                        : outcome.library(error, true);
     if (!(flags & TAL_SAVE_COPY)) {
         image->modified_count = 0;
-        copyField(image->file_path, sizeof image->file_path, target.c_str());
-        copyField(image->format_name, sizeof image->format_name, word.c_str());
+        Tal__CopyField(image->file_path, sizeof image->file_path, target.c_str());
+        Tal__CopyField(image->format_name, sizeof image->format_name, word.c_str());
         Tal__AnnounceImageChange(image, TAL_CHANGE_SAVED, 0, 0, image->width, image->height);
     }
     return outcome.ok();

@@ -365,6 +365,12 @@ constexpr ULONG TAL_HandleToolInput = 0x1771001E;
 constexpr ULONG TAL_ActionNewActionAdded = 0x138901CD;
 constexpr ULONG TAL_ActionResizeAborted = 0x138901C2;
 
+// Media getters the engine asks (the media family's header has the rest). The kind of a medium is its
+// smear mode: nonzero paints the picture itself.
+constexpr ULONG TAL_GetMediaSmearMode = 0x00110186;
+constexpr ULONG TAL_GetMediaWidth = 0x001101D6;
+constexpr ULONG TAL_GetMediaModeName = 0x00110212;
+
 // ---------------------------------------------------------------------------------------------------
 // The engine base.
 
@@ -446,6 +452,10 @@ Tal_Image* prev_image(const Tal_Image* image);
 // Reads the colour map of an IFF ILBM file into colours (256 entries, 0x00BBGGRR); the count read, or 0.
 ULONG Tal_ReadPalette(const char* path, ULONG* colours);
 
+// Copies a text (none counts as empty) into a fixed field of `size` bytes; 0, and the field untouched,
+// when it does not fit.
+ULONG Tal__CopyField(char* field, size_t size, const char* text);
+
 // "%ldKB" up to 1,048,576 bytes (at least 1), above it "%ld,%03ldKB" with thousands of kilobytes; and
 // "%lds", at least 1. 0 when the buffer is too small.
 ULONG Tal_FormatByteCount(char* buffer, size_t size, uint64_t bytes);
@@ -492,6 +502,10 @@ ULONG Tal_BlitImageToImage(Tal_Image* dst, LONG dx, LONG dy, Tal_Image* src, LON
 ULONG Tal__MergeImagesViaAlphaAndTrans(Tal_Image* dst, LONG x, LONG y, Tal_Image* src, LONG sx, LONG sy,
                                        LONG width, LONG height, Tal_Image* alpha, LONG strength);
 void Tal_InvertImageFunc(Tal_Image* image);
+// Scales the source's working planes to the destination's size into the destination's working planes:
+// nearest, or smooth with flags bit 0. 8 to 8, 8 to 24 (grey into each channel), 24 to 8 (green), 24 to
+// 24; 0 for other depths.
+ULONG Tal__ScaleImageToImage(Tal_Image* destination, Tal_Image* source, ULONG flags);
 ULONG Tal_RenderRectangle(Tal_Image* image, LONG x0, LONG y0, LONG x1, LONG y1, LONG amount, ULONG colour);
 
 // Byte kernels. Strengths are 0..255 (255 = the source itself); larger values count as 255.
@@ -565,6 +579,18 @@ void Tal__FreeFixData(Tal_FixData* data);
 ULONG Tal_BeginNewImageSize(Tal_Image* image, LONG width, LONG height);
 ULONG Tal_EndNewImageSize(Tal_Image* image, LONG width, LONG height);
 ULONG Tal_AbortNewImageSize(Tal_Image* image, LONG width, LONG height);
+
+// ---------------------------------------------------------------------------------------------------
+// Brush presets (media restored by name and kept for the run) and the medium of an image.
+
+// Makes the medium the image's medium and its name the image's media name (method 0x00100064).
+ULONG Tal__SetImageMedia(Tal_Image* image, ULONG medium);
+// Chooses a preset by name (Tal_SetGlobalImageMediaName): restored the first time, then reused; it
+// becomes the image's medium and, asynchronously, that of every other open image. 0 when the name is
+// empty, does not fit or names no preset file that restores a medium; the current medium stays then.
+ULONG Tal__ChooseMediaPreset(Tal_Image* image, const char* name);
+// Disposes every preset (the engine closes).
+void Tal__DisposeMediaPresets();
 
 // Sends an image change to the image's views (types 0 and 1 redraw the rectangle).
 void Tal__RedrawInViews(Tal_Image* image, ULONG type, LONG x0, LONG y0, LONG x1, LONG y1);

@@ -6,6 +6,7 @@
 #include "app/VeluraPrefs.h"
 #include "host/dos.h"
 #include "modes/modes.h"
+#include "media/Media.h"
 #include "talio/talio.h"
 
 #include <chrono>
@@ -45,6 +46,9 @@ constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitPaintModeClass, Tal_CleanupPaintModeClass},
     {Tal_InitRootModeClass, Tal_CleanupRootModeClass},
     {Tal_InitSepiaModeClass, Tal_CleanupSepiaModeClass},
+    {Tal_InitRootMediaClass, Tal_CleanupRootMediaClass},
+    {Tal_InitAirBrushMediaClass, Tal_CleanupAirBrushMediaClass},
+    {Tal_InitImageMediaClass, Tal_CleanupImageMediaClass},
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
     {Tal_InitBMPTALIOClass, Tal_CleanupBMPTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
@@ -198,6 +202,9 @@ Tal_ImageBase* Tal_InitImageBase() {
         undo();
         return nullptr;
     }
+    // Images paint with the preset the preferences chose, else with the default brush.
+    if (!base->preset)
+        Tal_DoImageMethod(base->image_object, TAL_SetGlobalImageMediaName, base->default_media_name);
     state.count = 1;
     return base;
 }

@@ -2,7 +2,7 @@
 // ten small parameters (announcing each change and asking for a recompose), shows the mode's options
 // panel in the mode options container while its layer is the current one, and turns changes of the
 // layer's source image into changes of the layer.
-#include "Tal/Group.h"
+#include "ui/ui.h"
 #include "modes/ModeCommon.h"
 #include "modes/modes.h"
 

@@ -12,6 +12,8 @@
 //       "$(fc-match -f '%{file}' 'DejaVu Sans')" app/SplashPictureData.cpp
 //
 // Everything is drawn four times larger and then averaged down, so edges are smooth at 1:1.
+#include "jpegFile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -21,7 +23,6 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <jpeglib.h>
 
 namespace {
 
@@ -296,35 +297,6 @@ std::vector<uint8_t> downsample(const Canvas& c) {
     return rgb;
 }
 
-std::vector<uint8_t> jpeg(const std::vector<uint8_t>& rgb) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = kWidth;
-    cinfo.image_height = kHeight;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 94, TRUE);
-    // No colour subsampling: the lettering keeps crisp coloured edges.
-    for (int i = 0; i < 3; i++) cinfo.comp_info[i].h_samp_factor = cinfo.comp_info[i].v_samp_factor = 1;
-    cinfo.optimize_coding = TRUE;
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(&rgb[size_t(cinfo.next_scanline) * kWidth * 3]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::vector<uint8_t> out(buffer, buffer + size);
-    std::free(buffer);
-    return out;
-}
-
 std::string base64(const std::vector<uint8_t>& data) {
     static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
@@ -403,7 +375,7 @@ int main(int argc, char** argv) {
             std::fclose(f);
         }
     }
-    if (!writeSource(argv[3], jpeg(rgb))) {
+    if (!writeSource(argv[3], pictures::encodeJpeg(rgb.data(), kWidth, kHeight, 3, 94))) {
         std::fprintf(stderr, "splashPicture: cannot write %s\n", argv[3]);
         return 1;
     }

@@ -4,6 +4,7 @@
 #include "host/dos.h"
 #include "host/hugepages.h"
 
+#include <cstring>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -533,5 +534,13 @@ ULONG Tal_FormatSeconds(char* buffer, size_t size, int64_t seconds) {
         buffer[0] = 0;
         return 0;
     }
+    return 1;
+}
+
+ULONG Tal__CopyField(char* field, size_t size, const char* text) {
+    const size_t n = text ? strnlen(text, size) : 0;
+    if (!field || n >= size) return 0;
+    std::memcpy(field, text ? text : "", n);
+    field[n] = 0;
     return 1;
 }
