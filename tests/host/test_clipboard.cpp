@@ -115,7 +115,9 @@ class ClipboardPng : public ::testing::Test {
         if (run("command -v pnmtopng >/dev/null && command -v pngtopam >/dev/null") != 0)
             GTEST_SKIP() << "netpbm is not installed";
         const char* base = std::getenv("VELURA_TEST_TMP");
-        dir = fs::path(base && *base ? base : "/tmp/velura-test") / "host" / "ClipboardPng";
+        // A folder of each test's own: the tests of a run may go on side by side.
+        dir = fs::path(base && *base ? base : "/tmp/velura-test") / "host" /
+              (std::string("ClipboardPng-") + testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

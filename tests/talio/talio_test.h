@@ -287,36 +287,6 @@ inline Picture loadedPicture(const fs::path& file, ULONG* error = nullptr, std::
     return pic;
 }
 
-// Loads damaged copies of a file, cut at many lengths and with bytes changed at seeded places: each must
-// end in a picture or an error number, quietly (the test build's sanitizers catch what goes wrong inside).
-inline void expectDamagedCopiesLoadQuietly(const fs::path& original, const fs::path& scratch, ULONG seed) {
-    SCOPED_TRACE(original.filename().string());
-    const Bytes whole = readFile(original);
-    ASSERT_FALSE(whole.empty());
-    auto tryLoad = [&](const Bytes& bytes, const std::string& what) {
-        writeFile(scratch, bytes);
-        ULONG error = 0;
-        TALIO_ImageBuffer* b = TALIO_AutoLoadBufferA(scratch.c_str(), TALIO_LOAD_QUIET, &error, nullptr);
-        EXPECT_TRUE(b ? error == TALIO_OK : error >= 2 && error <= 12) << what << ": error " << error;
-        TALIO_FreeBuffer(b);
-    };
-    const size_t step = std::max<size_t>(1, whole.size() / 64);
-    for (size_t length = 0; length < whole.size(); length += length < 64 ? 1 : step)
-        tryLoad(Bytes(whole.begin(), whole.begin() + long(length)), "cut at " + std::to_string(length));
-    ULONG state = seed * 2654435761u + 7;
-    auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
-    for (int variant = 0; variant < 300; variant++) {
-        Bytes bytes = whole;
-        // Most changes fall in the headers, where sizes and offsets are.
-        for (ULONG n = 1 + next() % 3; n > 0; n--) {
-            const size_t at =
-                next() % 2 ? next() % std::min<size_t>(64, bytes.size()) : next() % bytes.size();
-            bytes[at] = UBYTE(next());
-        }
-        tryLoad(bytes, "variant " + std::to_string(variant));
-    }
-}
-
 // The folder of the test, made empty.
 inline fs::path scratchFolder() {
     const char* base = std::getenv("VELURA_TEST_TMP");
@@ -389,37 +359,40 @@ inline Picture colourPixelsOf(const TALIO_ImageBuffer* buffer) {
     return pic;
 }
 
-// Loads damaged copies of a file: cut off at many lengths, and with a few bytes changed at seeded places.
-// Each loads quietly (the sanitizers watch) to a picture whose pixels can all be read, or fails with an
-// error number of the library.
-inline void expectDamagedCopiesLoadQuietly(const fs::path& file, const fs::path& folder) {
-    const Bytes whole = readFile(file);
+// Loads damaged copies of a file, cut at many lengths and with a few bytes changed at seeded places (half
+// of the changes in the first 64 bytes, where sizes and offsets are): each loads quietly (the sanitizers
+// watch) to a picture whose pixels can all be read, or fails with an error number of the library.
+inline void expectDamagedCopiesLoadQuietly(const fs::path& original, const fs::path& scratch,
+                                           ULONG seed = 1) {
+    SCOPED_TRACE(original.filename().string());
+    const Bytes whole = readFile(original);
     ASSERT_FALSE(whole.empty());
-    std::vector<Bytes> copies;
-    for (size_t n = 0; n < whole.size(); n += n < 64 ? 1 : std::max<size_t>(1, whole.size() / 40))
-        copies.emplace_back(whole.begin(), whole.begin() + long(n));
-    ULONG state = 20240601;
-    auto next = [&] { return (state = state * 1103515245u + 12345u) >> 8; };
-    for (int i = 0; i < 160; i++) {
-        Bytes copy = whole;
-        for (int k = 0; k <= i % 4; k++) copy[next() % copy.size()] = UBYTE(next());
-        copies.push_back(std::move(copy));
-    }
-    const fs::path damaged = folder / ("damaged-" + file.filename().string());
-    for (size_t i = 0; i < copies.size(); i++) {
-        SCOPED_TRACE(file.filename().string() + " copy " + std::to_string(i));
-        writeFile(damaged, copies[i]);
+    auto tryLoad = [&](const Bytes& bytes, const std::string& what) {
+        writeFile(scratch, bytes);
         ULONG error = 0;
-        TALIO_ImageBuffer* b = load(damaged, &error);
+        TALIO_ImageBuffer* b = TALIO_AutoLoadBufferA(scratch.c_str(), TALIO_LOAD_QUIET, &error, nullptr);
         if (!b) {
-            EXPECT_TRUE(error == TALIO_ERR_MEMORY || error == TALIO_ERR_READ || error == TALIO_ERR_DAMAGED ||
-                        error == TALIO_ERR_UNSUPPORTED || error == TALIO_ERR_UNKNOWN)
-                << "error " << error;
-            continue;
+            EXPECT_TRUE(error >= TALIO_ERR_MEMORY && error <= TALIO_ERR_TOO_LARGE)
+                << what << ": error " << error;
+            return;
         }
-        EXPECT_EQ(error, TALIO_OK);
-        EXPECT_FALSE(colourPixelsOf(b).samples.empty());
+        EXPECT_EQ(error, TALIO_OK) << what;
+        EXPECT_FALSE(colourPixelsOf(b).samples.empty()) << what;
         TALIO_FreeBuffer(b);
+    };
+    const size_t step = std::max<size_t>(1, whole.size() / 64);
+    for (size_t length = 0; length < whole.size(); length += length < 64 ? 1 : step)
+        tryLoad(Bytes(whole.begin(), whole.begin() + long(length)), "cut at " + std::to_string(length));
+    ULONG state = seed * 2654435761u + 7;
+    auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
+    for (int variant = 0; variant < 300; variant++) {
+        Bytes bytes = whole;
+        for (ULONG n = 1 + next() % 3; n > 0; n--) {
+            const size_t at =
+                next() % 2 ? next() % std::min<size_t>(64, bytes.size()) : next() % bytes.size();
+            bytes[at] = UBYTE(next());
+        }
+        tryLoad(bytes, "variant " + std::to_string(variant));
     }
 }
 

@@ -445,7 +445,7 @@ TEST_F(IffTest, DamagedFilesLoadQuietly) {
     ASSERT_EQ(saveBuffer(b, path("picture.deep"), "IFFDEEP"), TALIO_OK);
     TALIO_FreeBuffer(b);
     for (const char* name : {"byterun1.iff", "raw24.iff", "picture.deep"})
-        expectDamagedCopiesLoadQuietly(path(name), dir);
+        expectDamagedCopiesLoadQuietly(path(name), path(std::string("damaged-") + name));
 }
 
 } // namespace

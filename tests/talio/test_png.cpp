@@ -237,7 +237,7 @@ TEST_F(PngTest, DamagedFilesLoadQuietly) {
     EXPECT_EQ(load(path("changed.png"), &error), nullptr);
     EXPECT_EQ(error, TALIO_ERR_DAMAGED);
     for (const char* name : {"rgb.png", "grey-interlaced.png", "rgba.png"})
-        expectDamagedCopiesLoadQuietly(path(name), dir);
+        expectDamagedCopiesLoadQuietly(path(name), path(std::string("damaged-") + name));
 }
 
 } // namespace
