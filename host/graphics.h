@@ -342,6 +342,7 @@ struct Tal_DrawInfo {
     Tal_Semaphore* windowLock;
     LONG pendingRedraws;
     Task* eventTask;
+    bool lockMissed; // a draw found the window locked by another thread: the event thread tries again soon
 };
 
 // A context for a port with the usual values: frame 2 × 2, background pen 0, the port's font height,

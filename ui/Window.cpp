@@ -298,6 +298,7 @@ void closeHost(WindowInstance* w) {
 
 void redrawAll(WindowInstance* w) {
     w->drawInfo.pendingRedraws = 0;
+    w->drawInfo.lockMissed = false; // set again when the lock is still taken
     Tal_DoMethod(w->header.superObject, TAL_DrawObject);
 }
 
@@ -539,7 +540,7 @@ ULONG Tal__HandleWindow(Tal_Word userData) {
         ULONG mask = (1u << port->mp_SigBit) | SIGBREAKF_CTRL_C;
         if (w->host) mask |= 1u << w->host->UserPort->mp_SigBit;
         // A draw that found the window locked is tried again soon, message or not.
-        ULONG got = w->drawInfo.pendingRedraws ? waitBriefly(mask) : Wait(mask);
+        ULONG got = w->drawInfo.lockMissed ? waitBriefly(mask) : Wait(mask);
         if (got & SIGBREAKF_CTRL_C) break;
         Tal__DrainAsyncPort(port, handleCommand, w);
         while (w->host) {
@@ -551,7 +552,7 @@ ULONG Tal__HandleWindow(Tal_Word userData) {
             ReplyMsg(&m->ExecMessage);
             Tal_FreeMem(m);
         }
-        if (w->drawInfo.pendingRedraws && w->host) redrawAll(w);
+        if ((w->drawInfo.pendingRedraws || w->drawInfo.lockMissed) && w->host) redrawAll(w);
     }
     removeTooltip(w);
     Tal_DoMethod(handleOf(w), TAL_SetAsyncPort, 0);
@@ -940,6 +941,7 @@ Tal_DrawInfo* Tal_LockDrawInfoAreaDebug(ULONG object, LONG x, LONG y, LONG w, LO
     }
     if (!di->windowLock || !Tal_ObtainSemaphore(di->windowLock, TAL_LOCK_TRY)) {
         di->pendingRedraws++;
+        di->lockMissed = true;
         return nullptr;
     }
     if (!di->window || !di->rastPort) {
