@@ -292,6 +292,23 @@ struct RowPipe {
     ~RowPipe() { finish(); }
 };
 
+// Whether every coefficient of every component has come with all its bits (a progressive picture; a
+// sequential one is always complete here).
+bool progressionComplete(const jpeg_decompress_struct* cinfo) {
+    if (!cinfo->progressive_mode || !cinfo->coef_bits) return true;
+    for (int c = 0; c < cinfo->num_components; c++)
+        for (int k = 0; k < DCTSIZE2; k++)
+            if (cinfo->coef_bits[c][k] != 0) return false;
+    return true;
+}
+
+// A file that ends inside the picture data is damaged, not a picture with a grey end; so is a progressive
+// one that ends where one of its later scans begins: every scan it holds is whole, but the coefficients the
+// later ones bring are missing or unrefined. One that lacks only its end marker is whole.
+bool cutShort(const DecodeState* st) {
+    return st->err.endOfFile && (st->err.missingData || !progressionComplete(&st->cinfo));
+}
+
 bool worthAPipe(const TALIO_ImageBuffer* b) {
     return uint64_t(b->width) * b->height >= (uint64_t(1) << 20) && std::thread::hardware_concurrency() > 1;
 }
@@ -322,6 +339,8 @@ ULONG decode(TALIO_Header* header, DecodeState* st, Input* in, ULONG denom, RowP
     cinfo->scale_num = 1;
     cinfo->scale_denom = denom;
     jpeg_start_decompress(cinfo);
+    // A progressive picture has been read whole by now.
+    if (cutShort(st)) return TALIO_ERR_DAMAGED;
     // The rows must be exactly those of the buffer.
     if (cinfo->output_width != b->width || cinfo->output_height != b->height ||
         cinfo->output_components != components)
@@ -343,9 +362,7 @@ ULONG decode(TALIO_Header* header, DecodeState* st, Input* in, ULONG denom, RowP
             for (int i = 0; i < batch; i++) rows[i] = pipe->slot(first + ULONG(i));
         }
         const ULONG got = jpeg_read_scanlines(cinfo, rows, JDIMENSION(batch));
-        // A file that ends inside the picture data is damaged, not a picture with a grey end. One that lacks
-        // only its end marker (or the later scans of a progressive picture) is whole.
-        if (got == 0 || (st->err.endOfFile && st->err.missingData)) return TALIO_ERR_DAMAGED;
+        if (got == 0 || cutShort(st)) return TALIO_ERR_DAMAGED;
         if (pipe)
             pipe->publish(first + got);
         else
