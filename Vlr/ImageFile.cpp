@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +29,8 @@ std::atomic<LONG> createBackups{0};
 
 constexpr ULONG kFileErrorTitle = 38;
 constexpr const char* kOutOfMemoryText = "Sorry, out of memory.";
+// Rows the working planes of a 24-bit image have below the picture (scratch and spare rows).
+constexpr ULONG kWorkingSpareRows = 2;
 
 ULONG handleOf(const Tal_Image* image) {
     return image ? image->header.handle : 0;
@@ -101,7 +104,8 @@ struct RgbPlanes {
 };
 
 // Allocates the image around the buffer's planes: they become its base planes (the buffer lets go of
-// them), and the working planes start as their copy.
+// them), and the working planes start as their copy: the one the loader made as it went, when it could
+// (the fresh planes of the allocation, never touched, go with the buffer), else a copy made here.
 bool adoptPlanes(Tal_Image* image, TALIO_ImageBuffer* source, ULONG allocFlags) {
     RgbPlanes rgb(source);
     if (!rgb.usable()) return false;
@@ -113,7 +117,14 @@ bool adoptPlanes(Tal_Image* image, TALIO_ImageBuffer* source, ULONG allocFlags) 
     image->base_blue = b->blue_plane;
     b->red_plane = b->green_plane = b->blue_plane = nullptr;
     b->red = b->green = b->blue = nullptr;
-    Tal_CopyUndoToImageData(image, 0, 0, image->width - 1, image->height - 1, 0, 0);
+    if (b->red_copy && b->green_copy && b->blue_copy) {
+        std::swap(image->red, b->red_copy);
+        std::swap(image->green, b->green_copy);
+        std::swap(image->blue, b->blue_copy);
+        Tal__SetImageScratchRows(image);
+    } else {
+        Tal_CopyUndoToImageData(image, 0, 0, image->width - 1, image->height - 1, 0, 0);
+    }
     return true;
 }
 
@@ -474,9 +485,12 @@ ULONG Tal___LoadImageA(Tal_Image* image, const char* path, Tal_Word, ULONG strea
     const ULONG libraryFlags = flags & ~TALIO_LOAD_IDENTIFY;
     ULONG error = 0;
     TALIO_ImageBuffer* loaded = nullptr;
+    // The working planes are wanted at once: a loader that can makes them while it loads.
+    const auto loadTags =
+        Tal_MakeTags(TALIO_TAG_WorkingCopy, kWorkingSpareRows, tags ? TAG_MORE : TAG_DONE, tags);
     if (stream && kindOf(stream) != TALIO_KIND_ILBM)
-        loaded = TALIO_LoadBufferFromTALIOA(stream, libraryFlags, &error, tags);
-    if (!loaded && path) loaded = TALIO_AutoLoadBufferA(path, libraryFlags, &error, tags);
+        loaded = TALIO_LoadBufferFromTALIOA(stream, libraryFlags, &error, loadTags.data());
+    if (!loaded && path) loaded = TALIO_AutoLoadBufferA(path, libraryFlags, &error, loadTags.data());
     if (!loaded) return outcome.library(error ? error : TALIO_ERR_OPEN, false);
     const ULONG result = adoptBuffer(image, loaded, flags, outcome);
     TALIO_FreeBuffer(loaded);

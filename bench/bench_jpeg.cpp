@@ -24,6 +24,8 @@ void BM_JpegLoadIntoPlanes(benchmark::State& state) {
 }
 BENCHMARK(BM_JpegLoadIntoPlanes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The open path: the buffer's planes adopted as the image's base planes, and the working copy the loader
+// filled while decoding as its working planes.
 void BM_JpegLoadAsImage(benchmark::State& state) {
     bench().loadAsImage(state);
 }

@@ -1,12 +1,12 @@
 # The text catalogue Data/Lingua/Velura.etf is compiled from its readable source tools/Velura.catalogue
-# by etfc, a small standalone tool. The file goes into the installation tree of the source folder, which
-# every build directory shares; etfc writes it through a temporary file and a rename, so builds running
-# side by side never read half a file.
+# by etfc, a small standalone tool, into the build's run tree. etfc writes it through a temporary file and
+# a rename, so that a program running from the build never reads half a file.
 add_executable(etfc ${CMAKE_SOURCE_DIR}/tools/etfc.cpp)
 target_include_directories(etfc PRIVATE ${CMAKE_SOURCE_DIR})
 
 set(velura_catalogue_source ${CMAKE_SOURCE_DIR}/tools/Velura.catalogue)
-set(velura_catalogue_file ${CMAKE_SOURCE_DIR}/data/Data/Lingua/Velura.etf)
+list(APPEND velura_generated_data Data/Lingua/Velura.etf)
+set(velura_catalogue_file ${VELURA_RUN_TREE}/Data/Lingua/Velura.etf)
 add_custom_command(OUTPUT ${velura_catalogue_file}
   COMMAND etfc ${velura_catalogue_source} ${velura_catalogue_file}
   DEPENDS etfc ${velura_catalogue_source}

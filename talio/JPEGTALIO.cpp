@@ -9,6 +9,7 @@
 #include "Tal/Catalogue.h"
 #include "ui/ui.h"
 #include "host/dos.h"
+#include "host/host.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -219,14 +220,19 @@ ULONG attachInformation(TALIO_Header* header, const jpeg_decompress_struct* cinf
     return TALIO_OK;
 }
 
-// Storing decoded rows in a large picture's planes costs nearly a fifth of its load (the planes are new
-// memory, written once), and the decoder cannot run meanwhile. With a second processor a worker stores
-// them while the decoder goes on: the decoder fills rows of a ring, the worker empties them into the
-// buffer. The pipe is made and ended outside the library's jump, and the decoder only ever waits in
-// calls of its own, so that no lock is held when the library jumps back.
+// Storing decoded rows in a large picture's planes (and in the working copy, when the caller wants one)
+// costs nearly as much as decoding them: the planes are new memory, written once. With a second processor
+// a worker stores them while the decoder goes on: the decoder fills rows of a ring, the worker empties
+// them into the buffer in chunks. When the worker falls behind and the ring is full, the decoder stores
+// the oldest rows itself instead of waiting, and at the end it stores what is left beside the worker, so
+// that both processors stay busy whichever side is slower. The pipe is made and ended outside the
+// library's jump, and the decoder only ever waits in calls of its own, so that no lock is held when the
+// library jumps back.
 struct RowPipe {
     static constexpr ULONG kSlots = 64; // rows in the ring
-    static constexpr ULONG kChunk = 16; // rows the worker is woken for
+    static constexpr ULONG kChunk = 16; // rows stored in one go
+    static constexpr ULONG kIdle = ~ULONG(0);
+    enum Storer { kWorker, kDecoder };
 
     std::mutex lock;
     std::condition_variable changed;
@@ -234,28 +240,41 @@ struct RowPipe {
     ULONG rowBytes = 0;
     TALIO_ImageBuffer* buffer = nullptr;
     ULONG code = 0;
-    ULONG written = 0; // rows the decoder has put in the ring
-    ULONG stored = 0;  // rows the worker has taken out
+    ULONG written = 0;                 // rows the decoder has put in the ring
+    ULONG claimed = 0;                 // rows handed to a storer
+    ULONG storing[2] = {kIdle, kIdle}; // the first row of the chunk each storer is at
     bool finished = false;
     bool failed = false; // a row could not be stored
     std::thread worker;
 
     UBYTE* slot(ULONG row) { return ring.data() + size_t(row % kSlots) * rowBytes; }
+    // Every row below this one is stored: its slot may take a new row.
+    ULONG storedBelow() const { return std::min({claimed, storing[kWorker], storing[kDecoder]}); }
 
+    // Claims the oldest rows not yet claimed (a chunk at most) and stores them without the lock.
+    void storeChunk(std::unique_lock<std::mutex>& guard, Storer who) {
+        const ULONG from = claimed, to = std::min(written, claimed + kChunk);
+        claimed = to;
+        storing[who] = from;
+        guard.unlock();
+        bool ok = true;
+        for (ULONG row = from; row < to && ok; row++)
+            ok = TALIO_SetBufferData(buffer, 0, row, buffer->width, 1, rowBytes, code, slot(row)) != 0;
+        guard.lock();
+        storing[who] = kIdle;
+        failed = failed || !ok;
+        changed.notify_all();
+    }
     void work() {
+        host_SetThreadName("JPEG rows");
         std::unique_lock guard(lock);
         for (;;) {
-            changed.wait(guard, [&] { return written - stored >= kChunk || finished; });
-            if (written == stored && finished) return;
-            const ULONG from = stored, to = written;
-            guard.unlock();
-            bool ok = true;
-            for (ULONG row = from; row < to && ok; row++)
-                ok = TALIO_SetBufferData(buffer, 0, row, buffer->width, 1, rowBytes, code, slot(row)) != 0;
-            guard.lock();
-            stored = to;
-            failed = failed || !ok;
-            changed.notify_all();
+            changed.wait(guard, [&] { return written - claimed >= kChunk || finished; });
+            if (written == claimed) {
+                if (finished) return;
+                continue;
+            }
+            storeChunk(guard, kWorker);
         }
     }
     // Starts the worker; false when it cannot run (the rows are then stored by the decoder).
@@ -269,18 +288,33 @@ struct RowPipe {
         }
         return true;
     }
-    // The slots for rows [first, first + count): waits until the worker has made room.
+    // The slots for rows [first, first + count): until the rows before them are stored, the decoder
+    // stores some itself, or waits while the worker has them all.
     void reserve(ULONG first, ULONG count) {
         std::unique_lock guard(lock);
-        changed.wait(guard, [&] { return first + count - stored <= kSlots; });
+        while (first + count - storedBelow() > kSlots) {
+            if (written > claimed)
+                storeChunk(guard, kDecoder);
+            else
+                changed.wait(guard);
+        }
     }
     void publish(ULONG rows) {
         std::lock_guard guard(lock);
         written = rows;
-        if (written - stored >= kChunk) changed.notify_all();
+        if (written - claimed >= kChunk) changed.notify_all();
     }
-    // Lets the worker store what it has and end; false when a row could not be stored.
+    // Stores what is left, beside the worker, and lets the worker end; false when a row could not be
+    // stored.
     bool finish() {
+        {
+            std::unique_lock guard(lock);
+            while (written > claimed) storeChunk(guard, kDecoder);
+        }
+        return end();
+    }
+    // Lets the worker end without more rows from the decoder (after a failure).
+    bool end() {
         {
             std::lock_guard guard(lock);
             finished = true;
@@ -289,8 +323,25 @@ struct RowPipe {
         if (worker.joinable()) worker.join();
         return !failed;
     }
-    ~RowPipe() { finish(); }
+    ~RowPipe() { end(); }
 };
+
+// Whether every coefficient of every component has come with all its bits (a progressive picture; a
+// sequential one is always complete here).
+bool progressionComplete(const jpeg_decompress_struct* cinfo) {
+    if (!cinfo->progressive_mode || !cinfo->coef_bits) return true;
+    for (int c = 0; c < cinfo->num_components; c++)
+        for (int k = 0; k < DCTSIZE2; k++)
+            if (cinfo->coef_bits[c][k] != 0) return false;
+    return true;
+}
+
+// A file that ends inside the picture data is damaged, not a picture with a grey end; so is a progressive
+// one that ends where one of its later scans begins: every scan it holds is whole, but the coefficients the
+// later ones bring are missing or unrefined. One that lacks only its end marker is whole.
+bool cutShort(const DecodeState* st) {
+    return st->err.endOfFile && (st->err.missingData || !progressionComplete(&st->cinfo));
+}
 
 bool worthAPipe(const TALIO_ImageBuffer* b) {
     return uint64_t(b->width) * b->height >= (uint64_t(1) << 20) && std::thread::hardware_concurrency() > 1;
@@ -322,12 +373,16 @@ ULONG decode(TALIO_Header* header, DecodeState* st, Input* in, ULONG denom, RowP
     cinfo->scale_num = 1;
     cinfo->scale_denom = denom;
     jpeg_start_decompress(cinfo);
+    // A progressive picture has been read whole by now.
+    if (cutShort(st)) return TALIO_ERR_DAMAGED;
     // The rows must be exactly those of the buffer.
     if (cinfo->output_width != b->width || cinfo->output_height != b->height ||
         cinfo->output_components != components)
         return TALIO_ERR_UNSUPPORTED;
     if (ULONG r = attachInformation(header, cinfo); r != TALIO_OK) return r;
 
+    // The working copy the caller will want is filled with the planes, by the worker when there is one.
+    if (components == 3) TALIO__AllocWorkingCopy(b);
     const ULONG code = components == 1 ? TALIO_PIXEL_GREY : TALIO_PIXEL_RGB;
     const ULONG rowBytes = cinfo->output_width * ULONG(components);
     const int batch =
@@ -343,9 +398,7 @@ ULONG decode(TALIO_Header* header, DecodeState* st, Input* in, ULONG denom, RowP
             for (int i = 0; i < batch; i++) rows[i] = pipe->slot(first + ULONG(i));
         }
         const ULONG got = jpeg_read_scanlines(cinfo, rows, JDIMENSION(batch));
-        // A file that ends inside the picture data is damaged, not a picture with a grey end. One that lacks
-        // only its end marker (or the later scans of a progressive picture) is whole.
-        if (got == 0 || (st->err.endOfFile && st->err.missingData)) return TALIO_ERR_DAMAGED;
+        if (got == 0 || cutShort(st)) return TALIO_ERR_DAMAGED;
         if (pipe)
             pipe->publish(first + got);
         else

@@ -413,6 +413,22 @@ ULONG TALIO_AllocBufferMem(TALIO_ImageBuffer* b) {
     return 1;
 }
 
+ULONG TALIO__AllocWorkingCopy(TALIO_ImageBuffer* b) {
+    if (!b || !b->header || !b->header->copy_wanted || b->format != TALIO_FORMAT_RGBPLANES || !b->red_plane)
+        return 0;
+    if (b->red_copy) return 1;
+    const uint64_t rows = uint64_t(b->height) + b->header->copy_spare_rows;
+    if (rows > 0xFFFFFFFFu) return 0;
+    TALIO_Plane planes[3] = {};
+    for (TALIO_Plane& p : planes)
+        if (!(p = allocPlane(b->width, ULONG(rows)))) {
+            for (TALIO_Plane& q : planes) freePlane(&q);
+            return 0;
+        }
+    b->red_copy = planes[0], b->green_copy = planes[1], b->blue_copy = planes[2];
+    return 1;
+}
+
 void TALIO_FreeBufferMem(TALIO_ImageBuffer* b) {
     if (!b) return;
     Tal_FreeMem(b->memory);
@@ -422,6 +438,9 @@ void TALIO_FreeBufferMem(TALIO_ImageBuffer* b) {
     freePlane(&b->red_plane);
     freePlane(&b->green_plane);
     freePlane(&b->blue_plane);
+    freePlane(&b->red_copy);
+    freePlane(&b->green_copy);
+    freePlane(&b->blue_copy);
     b->red = b->green = b->blue = nullptr;
     for (int i = 0; i < 4; i++) {
         freePlane(&b->rgba_plane[i]);
@@ -471,10 +490,17 @@ ULONG TALIO_SetBufferData(TALIO_ImageBuffer* b, ULONG x, ULONG y, ULONG width, U
     case TALIO_FORMAT_RGBPLANES: {
         static constexpr ULONG codes[] = {3, 4, 7, 9, 11, 12, 14, 17, 18};
         if (!hasPlanes(b) || std::find(std::begin(codes), std::end(codes), code) == std::end(codes)) return 0;
+        const bool copy = b->red_copy && b->green_copy && b->blue_copy;
         for (ULONG r = 0; r < rows; r++) {
             const size_t at = (size_t(y) + r) * stride + x;
             storeRgbRow(b, code, src + size_t(r) * sourceRowBytes, width, b->red + at, b->green + at,
                         b->blue + at);
+            // While the row is at hand: the copy's rows have the planes' layout.
+            if (copy) {
+                std::memcpy(b->red_copy[0] + at, b->red + at, width);
+                std::memcpy(b->green_copy[0] + at, b->green + at, width);
+                std::memcpy(b->blue_copy[0] + at, b->blue + at, width);
+            }
         }
         return 1;
     }

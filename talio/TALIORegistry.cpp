@@ -163,8 +163,9 @@ struct LoadParts {
         TALIO_ReadBuffered(nullptr, -1, header);
     }
 
-    // The buffer and its header, linked; 6 when memory runs out.
-    ULONG make() {
+    // The buffer and its header, linked, with what the caller's tags ask of the load; 6 when memory runs
+    // out.
+    ULONG make(const TagItem* tags) {
         buffer = static_cast<TALIO_ImageBuffer*>(Tal_AllocMemClear(sizeof(TALIO_ImageBuffer)));
         if (!buffer) return TALIO_ERR_DAMAGED;
         NewList(&buffer->layers);
@@ -176,6 +177,10 @@ struct LoadParts {
         header->truecolour_format = TALIO_FORMAT_RGBPLANES;
         header->grey_format = TALIO_FORMAT_GREY8;
         header->mapped_format = TALIO_FORMAT_RGBPLANES;
+        if (const TagItem* copy = FindTagItem(TALIO_TAG_WorkingCopy, tags)) {
+            header->copy_wanted = 1;
+            header->copy_spare_rows = ULONG(copy->ti_Data);
+        }
         return TALIO_OK;
     }
 };
@@ -206,7 +211,7 @@ ULONG loadFile(LoadParts& parts, const char* name, ULONG flags, const TagItem* t
         return TALIO_ERR_OPEN;
     parts.file = Tal_OpenFile(name, "rb");
     if (!parts.file) return TALIO_ERR_OPEN;
-    if (ULONG made = parts.make(); made != TALIO_OK) return made;
+    if (ULONG made = parts.make(tags); made != TALIO_OK) return made;
     TALIO_Header* header = parts.header;
     TALIO_ImageBuffer* buffer = parts.buffer;
     parts.peek = static_cast<UBYTE*>(Tal_AllocMemClear(kPeekSize));
@@ -362,7 +367,7 @@ TALIO_ImageBuffer* TALIO_LoadBufferFromTALIOA(ULONG object, ULONG flags, ULONG* 
     parts.object = object;
     parts.ownObject = false;
     auto load = [&]() -> ULONG {
-        if (ULONG made = parts.make(); made != TALIO_OK) return made;
+        if (ULONG made = parts.make(tags); made != TALIO_OK) return made;
         if (!object) return TALIO_ERR_DAMAGED;
         Tal_Word answer = 0;
         if (!(flags & TALIO_LOAD_QUIET)) {

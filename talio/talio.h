@@ -94,6 +94,8 @@ struct TALIO_Header {
     ULONG mapped_format;     // for colour-mapped pictures (1)
     ULONG swap_bytes;        // 1: multi-byte stream values are big-endian (the stream functions swap)
     void* extra;             // a block a loader attaches (JPEG: TALIO_IPTCInfo); freed with the buffer
+    ULONG copy_wanted;       // TALIO_TAG_WorkingCopy was given: a loader that can fills a working copy
+    ULONG copy_spare_rows;   // zeroed rows below the picture in each plane of that copy
     // Private state of the operation.
     char* owned_file_name;   // the copy file_name points to after a registry load
     TALIO_ReadAhead* reader; // the read-ahead reader of TALIO_ReadBuffered
@@ -128,8 +130,11 @@ struct TALIO_ImageBuffer {
     List layers;                                    // TALIO_ImageBuffer layers, owned
     TALIO_Plane red_plane, green_plane, blue_plane; // format 1; the image engine takes them and clears these
     TALIO_Plane rgba_plane[4];                      // format 13
-    ULONG level;                                    // 255 from TALIO_AllocBuffer
-    Tal_Image* source_image;                        // on save: the picture written (alpha of codes 15 and 16)
+    // Format 1: a second copy of the planes (TALIO_TAG_WorkingCopy), made and filled only by a loader that
+    // can; every row stored into the planes goes into it too. The image engine takes it and clears these.
+    TALIO_Plane red_copy, green_copy, blue_copy;
+    ULONG level;             // 255 from TALIO_AllocBuffer
+    Tal_Image* source_image; // on save: the picture written (alpha of codes 15 and 16)
     // Layer properties a loader may give a layer; the image engine applies them to the layer it makes.
     ULONG has_layer_colour;
     UBYTE layer_colour_red;
@@ -222,6 +227,9 @@ TALIO_ImageBuffer* TALIO_AddLayer(TALIO_ImageBuffer* parent, ULONG width, ULONG 
 // outside the buffer or any other combination stores nothing and returns 0.
 ULONG TALIO_SetBufferData(TALIO_ImageBuffer* buffer, ULONG x, ULONG y, ULONG width, ULONG rows,
                           ULONG sourceRowBytes, ULONG pixelCode, const void* source);
+// Makes the working copy of a format-1 buffer whose header asks for one (copy_wanted), zeroed like the
+// planes; from then on TALIO_SetBufferData stores every row into both. 1 when the copy exists.
+ULONG TALIO__AllocWorkingCopy(TALIO_ImageBuffer* buffer);
 // The reverse, from format 1 or 9 (grey in all three channels), into codes 3, 4, 11, 12, 14, 15, 16 (the
 // fourth byte of 4 and 14 is left as it was; 11 gives the green or grey value).
 ULONG TALIO_GetBufferData(const TALIO_ImageBuffer* buffer, ULONG x, ULONG y, ULONG width, ULONG rows,
@@ -262,6 +270,11 @@ constexpr Tag TALIO_TAG_Error = 7181;     // ULONG*: where the error number goes
 constexpr Tag TALIO_TAG_Reduction = 7191; // 100, 200, 400 or 800: given to every format object first
 constexpr Tag TALIO_TAG_FullWidth = 7201; // ULONG*: full width on a preview load
 constexpr Tag TALIO_TAG_FullHeight = 7211;
+// ULONG: the caller will want a second copy of a true-colour picture's planes (the image engine's working
+// planes) with this many zeroed rows below the picture. A loader that can makes it while it loads, on a
+// second processor when it has one, so that no pass over the picture is left for afterwards; the others
+// leave the buffer's red_copy, green_copy and blue_copy none.
+constexpr Tag TALIO_TAG_WorkingCopy = 7221;
 
 // Detects the format of a file and loads it. Identified sizes are limited: width and height 1..65536,
 // depth 1..32, width × height at most 2^28 (error 2 beyond). None without a file name (no error number).

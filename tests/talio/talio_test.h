@@ -190,6 +190,25 @@ inline std::vector<Segment> segments(const Bytes& f) {
     return out;
 }
 
+// Where each scan of a JPEG file begins: the offsets of its start-of-scan markers, found by walking the
+// segments and stepping over each scan's coded data.
+inline std::vector<size_t> scanStarts(const Bytes& f) {
+    std::vector<size_t> out;
+    size_t p = 2;
+    while (p + 4 <= f.size() && f[p] == 0xFF && f[p + 1] != 0xD9) {
+        const size_t next = p + 2 + (size_t(f[p + 2]) << 8 | f[p + 3]);
+        if (f[p + 1] != 0xDA) {
+            p = next;
+            continue;
+        }
+        out.push_back(p);
+        // Coded data runs to the next marker that is neither a stuffed 0 nor a restart marker.
+        for (p = next; p + 1 < f.size(); p++)
+            if (f[p] == 0xFF && f[p + 1] != 0 && (f[p + 1] < 0xD0 || f[p + 1] > 0xD7)) break;
+    }
+    return out;
+}
+
 // The start-of-frame marker (0xC0 baseline, 0xC2 progressive) and its number of components.
 inline std::pair<UBYTE, int> frameOf(const Bytes& f) {
     for (const Segment& s : segments(f))

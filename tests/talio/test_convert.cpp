@@ -134,6 +134,17 @@ TEST_F(ConvertTest, FailuresAreReportedWithTheProgramsTexts) {
     EXPECT_NE(errors.find("The file could not be opened."), std::string::npos) << errors;
 }
 
+TEST_F(ConvertTest, ADamagedPictureLeavesAnExistingOutputAsItWas) {
+    // A progressive file cut where its last scan begins: djpeg would give a degraded picture.
+    const Bytes whole = readFile(cjpeg(testPicture(80, 60), "whole.jpg", "-progressive"));
+    writeFile(path("cut.jpg"), Bytes(whole.begin(), whole.begin() + long(scanStarts(whole).back())));
+    const Bytes old(300, 'o');
+    writeFile(path("out.jpg"), old);
+    EXPECT_EQ(convert("cut.jpg -o out.jpg"), 1);
+    EXPECT_NE(errors.find("velura-convert: cut.jpg: The file is damaged."), std::string::npos) << errors;
+    EXPECT_EQ(readFile(path("out.jpg")), old);
+}
+
 TEST_F(ConvertTest, UsageErrors) {
     cjpeg(testPicture(8, 8), "a.jpg");
     for (const char* arguments :

@@ -250,6 +250,26 @@ TEST_F(ImageFileTest, FilesBecomeImagesWithTheirPixelsNamesAndInformation) {
     ASSERT_NE(image, nullptr);
     EXPECT_TRUE(workingOf(image) == djpeg(path("photo.jpg"), "-scale 1/4"));
     dispose(image);
+
+    // Above a megapixel the loader's second thread fills the working planes while it decodes: the same
+    // picture in planes of their own, with their scratch and spare rows.
+    const fs::path large = cjpeg(testPicture(1100, 1000, 3, 3), "large.jpg");
+    image = loadImage(large);
+    ASSERT_NE(image, nullptr) << error;
+    const Picture largePeer = djpeg(large);
+    EXPECT_TRUE(baseOf(image) == largePeer);
+    EXPECT_TRUE(workingOf(image) == largePeer);
+    EXPECT_NE(image->red[0], image->base_red[0]);
+    for (const UBYTE* row :
+         {image->scratch_red, image->scratch_green, image->scratch_blue, image->spare_line}) {
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(std::count(row, row + image->width, 0), image->width);
+    }
+    dispose(image);
+    const Bytes whole = readFile(large);
+    writeFile(path("cut.jpg"), Bytes(whole.begin(), whole.begin() + long(whole.size() / 2)));
+    EXPECT_EQ(loadImage(path("cut.jpg")), nullptr);
+    EXPECT_EQ(error, TALIO_ERR_DAMAGED);
 }
 
 TEST_F(ImageFileTest, FailedLoadsLeaveNoImage) {

@@ -99,6 +99,48 @@ TEST_F(JpegTest, LargePicturesAreStoredByAWorkerWithTheSameResult) {
     EXPECT_EQ(error, TALIO_ERR_CANCELLED);
 }
 
+TEST_F(JpegTest, FilesCutShortAreDamagedButStrayBytesAreNot) {
+    const Picture pic = testPicture(97, 61, 3, 2);
+    const Bytes progressive = readFile(cjpeg(pic, "progressive.jpg", "-progressive"));
+    const Bytes baseline = readFile(cjpeg(pic, "baseline.jpg"));
+    const std::vector<size_t> scans = scanStarts(progressive);
+    ASSERT_GE(scans.size(), 3u);
+    auto cut = [](const Bytes& f, size_t at) { return Bytes(f.begin(), f.begin() + long(at)); };
+    auto inserted = [](const Bytes& f, size_t at) {
+        Bytes out(f.begin(), f.begin() + long(at));
+        out.insert(out.end(), {0x12, 0x34, 0x56});
+        out.insert(out.end(), f.begin() + long(at), f.end());
+        return out;
+    };
+
+    // Cut where a later scan begins (every scan before it whole), or inside the coded data.
+    std::vector<std::pair<std::string, Bytes>> damaged;
+    for (size_t i = 1; i < scans.size(); i++)
+        damaged.emplace_back("progressive cut at scan " + std::to_string(i + 1), cut(progressive, scans[i]));
+    damaged.emplace_back("progressive cut inside its last scan", cut(progressive, progressive.size() - 40));
+    damaged.emplace_back("baseline cut inside its scan", cut(baseline, baseline.size() * 2 / 3));
+    for (const auto& [name, bytes] : damaged) {
+        SCOPED_TRACE(name);
+        writeFile(path("damaged.jpg"), bytes);
+        ULONG error = 0;
+        EXPECT_EQ(load(path("damaged.jpg"), &error), nullptr);
+        EXPECT_EQ(error, TALIO_ERR_DAMAGED);
+    }
+
+    // Only the end marker missing, or bytes that belong to nothing before a marker: djpeg's picture.
+    const std::pair<std::string, Bytes> whole[] = {
+        {"progressive without its end marker", cut(progressive, progressive.size() - 2)},
+        {"baseline without its end marker", cut(baseline, baseline.size() - 2)},
+        {"stray bytes between progressive scans", inserted(progressive, scans[2])},
+        {"stray bytes before the end marker", inserted(baseline, baseline.size() - 2)},
+    };
+    for (const auto& [name, bytes] : whole) {
+        SCOPED_TRACE(name);
+        writeFile(path("whole.jpg"), bytes);
+        expectLikeDjpeg(path("whole.jpg"));
+    }
+}
+
 TEST_F(JpegTest, PreviewLoadsAimJustAboveThePreviewSize) {
     struct Case {
         ULONG width, height;
