@@ -255,14 +255,11 @@ ULONG copy(TALIO_Header* header) {
 void* Tal_NewClipboardTALIOClass(const TagItem*) {
     auto* self = static_cast<ClipboardTALIOInstance*>(Tal_AllocObjectMem(&clipboardClass));
     if (!self) return nullptr;
-    const ULONG super = Tal_CreateObject("RootTALIO");
-    if (!super) {
+    self->header.superObject = TALIO__NewFormatBase(TALIO_KIND_CLIPBOARD, kClipboardFlags, nullptr);
+    if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
     }
-    self->header.superObject = super;
-    Tal_DoMethod(super, TALIO_SetKind, TALIO_KIND_CLIPBOARD);
-    Tal_DoMethod(super, TALIO_SetFlags, kClipboardFlags);
     return self;
 }
 

@@ -243,15 +243,11 @@ ULONG save(TALIO_Header* header) {
 void* Tal_NewILBMTALIOClass(const TagItem*) {
     auto* self = static_cast<ILBMTALIOInstance*>(Tal_AllocObjectMem(&ilbmClass));
     if (!self) return nullptr;
-    const ULONG super = Tal_CreateObject("RootTALIO");
-    if (!super) {
+    self->header.superObject = TALIO__NewFormatBase(TALIO_KIND_ILBM, 1, "iff");
+    if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
     }
-    self->header.superObject = super;
-    Tal_DoMethod(super, TALIO_SetKind, TALIO_KIND_ILBM);
-    Tal_DoMethod(super, TALIO_SetFlags, 1);
-    Tal_DoMethod(super, TALIO_SetExtension, "iff");
     return self;
 }
 

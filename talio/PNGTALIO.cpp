@@ -316,15 +316,11 @@ ULONG makeSaveOptions() {
 void* Tal_NewPNGTALIOClass(const TagItem*) {
     auto* self = static_cast<PNGTALIOInstance*>(Tal_AllocObjectMem(&pngClass));
     if (!self) return nullptr;
-    const ULONG super = Tal_CreateObject("RootTALIO");
-    if (!super) {
+    self->header.superObject = TALIO__NewFormatBase(TALIO_KIND_FILE, 1, "png");
+    if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
     }
-    self->header.superObject = super;
-    Tal_DoMethod(super, TALIO_SetKind, TALIO_KIND_FILE);
-    Tal_DoMethod(super, TALIO_SetFlags, 1);
-    Tal_DoMethod(super, TALIO_SetExtension, "png");
     return self;
 }
 

@@ -122,7 +122,7 @@ ULONG TALIO__NewFormatBase(ULONG kind, ULONG flags, const char* extension) {
     if (!base) return 0;
     Tal_DoMethod(base, TALIO_SetKind, kind);
     Tal_DoMethod(base, TALIO_SetFlags, flags);
-    if (!Tal_DoMethod(base, TALIO_SetExtension, extension)) {
+    if (extension && !Tal_DoMethod(base, TALIO_SetExtension, extension)) {
         Tal_DisposeObject(base);
         return 0;
     }

@@ -116,14 +116,11 @@ ULONG grab(TALIO_Header* header) {
 void* Tal_NewScreenGrabTALIOClass(const TagItem*) {
     auto* self = static_cast<ScreenGrabTALIOInstance*>(Tal_AllocObjectMem(&screenGrabClass));
     if (!self) return nullptr;
-    const ULONG super = Tal_CreateObject("RootTALIO");
-    if (!super) {
+    self->header.superObject = TALIO__NewFormatBase(TALIO_KIND_SCREENGRAB, TALIO_FLAG_NO_PROGRESS, nullptr);
+    if (!self->header.superObject) {
         Tal_FreeObjectMem(self);
         return nullptr;
     }
-    self->header.superObject = super;
-    Tal_DoMethod(super, TALIO_SetKind, TALIO_KIND_SCREENGRAB);
-    Tal_DoMethod(super, TALIO_SetFlags, TALIO_FLAG_NO_PROGRESS);
     return self;
 }
 

@@ -359,7 +359,8 @@ constexpr ULONG TALIO_PREVIEW_SIZE = 50;
 ULONG Tal_InitRootTALIOClass();
 void Tal_CleanupRootTALIOClass();
 
-// The RootTALIO instance a format class holds, made with its kind, flags and extension; 0 on failure.
+// The RootTALIO instance a format class holds, made with its kind, flags and extension (none: the format
+// has no files); 0 on failure.
 ULONG TALIO__NewFormatBase(ULONG kind, ULONG flags, const char* extension);
 // The save-options group kept by a format class's RootTALIO instance, built by `build` when first asked
 // for (most format objects only ever identify a file); 0 when it cannot be built.

@@ -49,7 +49,8 @@ struct WindowInstance {
     UBYTE fullScreen;
     ULONG frameGroup, contents, children;
     Tal_DrawInfo drawInfo;
-    UWORD qualifier; // of the event being handled
+    RastPort detached; // what the drawing context points at while no host window is open: measuring only
+    UWORD qualifier;   // of the event being handled
 };
 
 WindowInstance* of(void* instance) {
@@ -196,9 +197,8 @@ void openHost(WindowInstance* w) {
         Tal_ReleaseSemaphore(w->lock);
         return;
     }
-    static RastPort measuring;
-    InitRastPort(&measuring);
-    w->drawInfo.rastPort = &measuring;
+    InitRastPort(&w->detached);
+    w->drawInfo.rastPort = &w->detached;
     fillDrawInfo(w, screen);
     w->drawInfo.screenObject = screenObject;
     addBottomRow(w);
@@ -287,9 +287,8 @@ void closeHost(WindowInstance* w) {
         Window* host = w->host;
         w->host = nullptr;
         w->drawInfo.window = nullptr;
-        static RastPort detached;
-        InitRastPort(&detached);
-        w->drawInfo.rastPort = &detached;
+        InitRastPort(&w->detached);
+        w->drawInfo.rastPort = &w->detached;
         CloseWindow(host);
         if (w->type & 0x40) hideScreenCommands(false);
     }
@@ -700,9 +699,8 @@ void* Tal_NewWindowClass(const TagItem*) {
     Tal_DoMethod(w->header.superObject, TAL_AddTail, w->frameGroup);
     if (auto* children = static_cast<Tal_Object*>(Tal_GetObjectInstance(w->children)))
         children->outerObject = w->header.handle;
-    static RastPort detached;
-    InitRastPort(&detached);
-    w->drawInfo.rastPort = &detached;
+    InitRastPort(&w->detached);
+    w->drawInfo.rastPort = &w->detached;
     w->drawInfo.windowLock = w->lock;
     w->drawInfo.frameWidth = w->drawInfo.frameHeight = 2;
     w->drawInfo.fontHeight = host_FontHeight(host_InterfaceFont());
