@@ -343,6 +343,7 @@ TEST_F(ColourWindow, Gallery) {
     open({edit, row});
     heard.watch(edit, TAL_SetColourEditColour);
     Tal_DoMethod(edit, TAL_SetColourEditColour, rgb(200, 60, 20));
+    EXPECT_LE(boxOf(edit).minWidth, 114); // the width of the colour panel's window
     screenshots("colour-1");
 
     // The "SV" page: its field shows the colour's hue; a tap near its top right corner is a bright,
