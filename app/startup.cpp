@@ -4,6 +4,7 @@
 #include "Tal/Catalogue.h"
 #include "app/SplashPicture.h"
 #include "app/VeluraPrefs.h"
+#include "Vlr/Tal/Histogram.h"
 #include "host/dos.h"
 #include "modes/modes.h"
 #include "media/Media.h"
@@ -37,6 +38,7 @@ struct ApplicationClass {
 constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitVeluraPrefsClass, Tal_CleanupVeluraPrefsClass},
     {Tal_InitImageClass, Tal_CleanupImageClass},
+    {Tal_InitHistogramClass, Tal_CleanupHistogramClass},
     {Tal_InitColouriseModeClass, Tal_CleanupColouriseModeClass},
     {Tal_InitColourToGreyModeClass, Tal_CleanupColourToGreyModeClass},
     {Tal_InitEmbossModeClass, Tal_CleanupEmbossModeClass},

@@ -20,6 +20,9 @@ constexpr Tal_ClassRegistration interfaceClasses[] = {
     {Tal_InitSliderClass, Tal_CleanupSliderClass},
     {Tal_InitVectorImageClass, Tal_CleanupVectorImageClass},
     {Tal_InitStringEditClass, Tal_CleanupStringEditClass},
+    {Tal_InitColourBoxClass, Tal_CleanupColourBoxClass},
+    {Tal_InitColourEditClass, Tal_CleanupColourEditClass},
+    {Tal_InitColourSpaceClass, Tal_CleanupColourSpaceClass},
     {Tal_InitMutualExcludeClass, Tal_CleanupMutualExcludeClass},
     {Tal_InitListTreeClass, Tal_CleanupListTreeClass},
     {Tal_InitMeasurementEditClass, Tal_CleanupMeasurementEditClass},
@@ -33,6 +36,7 @@ constexpr Tal_ClassRegistration interfaceClasses[] = {
     {Tal_InitVirtualGroupClass, Tal_CleanupVirtualGroupClass},
     {Tal_InitKnobClass, Tal_CleanupKnobClass},
     {Tal_InitAngleClass, Tal_CleanupAngleClass},
+    {Tal_InitLUTEditClass, Tal_CleanupLUTEditClass},
     {Tal_InitTipOfTheDayClass, Tal_CleanupTipOfTheDayClass},
     {Tal_InitScreenClass, Tal_CleanupScreenClass},
 };

@@ -201,6 +201,8 @@ TEST_F(StartUp, TheEngineStartsOnceAndEndsWhatItStarted) {
     // The modes between the image and the formats, CloneMode after the formats; a mode registered
     // before its superclass has no superclass pointer.
     EXPECT_LT(at("Image"), at("ColouriseMode"));
+    EXPECT_LT(at("Image"), at("Histogram"));
+    EXPECT_LT(at("Histogram"), at("ColouriseMode"));
     EXPECT_LT(at("SepiaMode"), at("RootTALIO"));
     EXPECT_LT(at("PNGTALIO"), at("CloneMode"));
     EXPECT_EQ(Tal_FindClassFromName("PaintMode")->superClass, nullptr);
