@@ -226,6 +226,10 @@ TEST(Program, LosingTheDisplayEndsItInOrder) {
     if (!onPath("Xvfb") || !onPath("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
     for (bool serverEnds : {true, false}) {
         SCOPED_TRACE(serverEnds ? "the X server ends" : "the window is destroyed");
+#if defined(__SANITIZE_THREAD__)
+        // libX11 (not built for ThreadSanitizer) releases its display lock twice on a lost connection.
+        if (serverEnds) continue;
+#endif
         const std::string dir = testDir(serverEnds ? "program-lost-server" : "program-lost-window");
         VirtualDisplay xvfb;
         const std::string why = xvfb.start();
