@@ -44,7 +44,7 @@ constexpr char kUsage[] =
     "  --version        print the version and exit\n"
     "  --headless       run without a display (needs --script); also VELURA_HEADLESS=1\n"
     "  --screen WxH     size of the logical screen (default 240x320)\n"
-    "  --zoom N         pixels per screen pixel in the window (default 2)\n"
+    "  --zoom N         pixels per screen pixel in the window (default: the most that fit the desktop)\n"
     "  --script FILE    drive the program from a script (see README.md)\n"
     "  image            a picture to open; handed to the running copy when one runs\n";
 
@@ -160,10 +160,20 @@ void closeMainWindow() {
         stopNow();
 }
 
-// Ends the process at once (when the shut-down would not end). The running copy's socket goes first.
-std::atomic<bool> listening{false};
+// The display went away under the program: it ends as at quit, with this code.
+constexpr int kDisplayLostExit = 1;
+std::atomic<bool> displayLost{false};
+
+// The exit code of a run that ends well.
+int quitCode() {
+    return displayLost ? kDisplayLostExit : 0;
+}
+
+// Ends the process at once (when the shut-down would not end). The running copy's lock and socket go
+// first.
+std::atomic<bool> runningCopy{false};
 [[noreturn]] void endNow(int code) {
-    if (listening) host_StopSingleInstance();
+    if (runningCopy) host_StopSingleInstance();
     std::fflush(stdout);
     std::fflush(stderr);
     _exit(code);
@@ -195,7 +205,7 @@ class ShutDownLimit {
             std::unique_lock guard(lock_);
             if (!wake_.wait_for(guard, kShutDownLimit, [this] { return done_; })) {
                 std::fprintf(stderr, "velura: the shut-down did not end in time; ending anyway\n");
-                endNow(0);
+                endNow(quitCode());
             }
         });
     }
@@ -266,6 +276,15 @@ void quitFromScript() {
     }
 }
 
+// The display's connection was lost or its window destroyed: no question can be asked any more, so the
+// program ends as after a stop (image work finishes, the preferences are stored), saying why.
+void loseDisplay(const char* why) {
+    if (displayLost.exchange(true)) return;
+    std::fprintf(stderr, "velura: %s; ending\n", why);
+    stopNow();
+    stopStartUp();
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Velura itself.
 
@@ -316,7 +335,7 @@ int runVelura(const std::string& image) {
     app_StorePreferences();
     if (!finished) {
         std::fprintf(stderr, "velura: image work did not end in time; ending without it\n");
-        endNow(0);
+        endNow(quitCode());
     }
     app_DisposeMainTree(&tree);
     Tal_CleanupImageBase();
@@ -327,16 +346,17 @@ int runVelura(const std::string& image) {
 // Velura with the script or the user until quit. Returns the exit code.
 int run(const Options& o, const std::vector<ScriptCommand>& script, const std::string& image) {
     const bool scripted = !o.script.empty();
-    // One copy per user and installation. Scripts and headless runs drive a copy of their own.
+    // One copy per user and installation. Scripts and headless runs drive a copy of their own. The
+    // running copy takes hand-overs only once its window is open: a copy without one never does.
     if (!o.headless && !scripted) {
-        switch (host_StartSingleInstance(image.c_str(), forwardPath)) {
+        switch (host_StartSingleInstance(image.c_str())) {
         case host_InstanceRole::HandedOver:
             return 0;
         case host_InstanceRole::Refused:
             std::fprintf(stderr, "velura: the running copy did not take %s\n", image.c_str());
             return 2;
         case host_InstanceRole::First:
-            listening = true;
+            runningCopy = true;
             break;
         case host_InstanceRole::Alone:
             break;
@@ -347,14 +367,22 @@ int run(const Options& o, const std::vector<ScriptCommand>& script, const std::s
     if (!o.headless) {
         display = host_StartSDL(o.display);
         if (!display && !scripted) {
+            const char* x11 = std::getenv("DISPLAY");
+            const char* wayland = std::getenv("WAYLAND_DISPLAY");
+            const std::string named = x11 && *x11 ? x11 : wayland && *wayland ? wayland : "";
             std::fprintf(stderr,
-                         "velura: no display found; start it on a desktop (DISPLAY or WAYLAND_DISPLAY), "
-                         "or run a script without one: velura --headless --script FILE\n");
-            if (listening) host_StopSingleInstance();
+                         "velura: %s; start it on a desktop (DISPLAY or WAYLAND_DISPLAY), or run a script "
+                         "without one: velura --headless --script FILE\n",
+                         named.empty() ? "no display found"
+                                       : ("the display " + named + " does not open").c_str());
+            if (runningCopy) host_StopSingleInstance();
+            runningCopy = false;
             return 2;
         }
         if (!display) KPrintF("no display: running the script %s headless\n", o.script.c_str());
     }
+    if (runningCopy && !host_ListenSingleInstance(forwardPath))
+        KPrintF("cannot take paths from later starts: running on its own\n");
     if (!display) host_SetHelpViewer(nullptr); // no desktop to show help pages on
 
     int code = 0;
@@ -379,6 +407,7 @@ int run(const Options& o, const std::vector<ScriptCommand>& script, const std::s
             });
         }
         code = runVelura(image);
+        if (displayLost) code = kDisplayLostExit;
         ended = true;
         quitting = true;
         if (runner.joinable()) runner.join();
@@ -388,8 +417,8 @@ int run(const Options& o, const std::vector<ScriptCommand>& script, const std::s
         }
     }
 
-    if (listening) host_StopSingleInstance();
-    listening = false;
+    if (runningCopy) host_StopSingleInstance();
+    runningCopy = false;
     if (display) host_StopSDL();
     return code;
 }
@@ -442,6 +471,7 @@ int main(int argc, char** argv) {
     host_SetScreenMenuBar(velura_MenuBarResource());
     host_SetCopyDataHandler(pathArrived);
     host_SetQuitHandler(closeMainWindow); // the display's window closed
+    host_SetDisplayLostHandler(loseDisplay);
     std::atomic<bool> ending{false};
     std::thread signals([&] {
         host_SetThreadName("Velura signals");
@@ -465,6 +495,7 @@ int main(int argc, char** argv) {
     pthread_kill(signals.native_handle(), SIGTERM);
     signals.join();
     host_SetQuitHandler(nullptr);
+    host_SetDisplayLostHandler(nullptr);
     host_SetCopyDataHandler(nullptr);
     host_CleanupWindowSystem();
     Tal_CleanUp();

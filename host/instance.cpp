@@ -167,37 +167,55 @@ void receive(int listening, int wake, host_InstanceHandler handler) {
     }
 }
 
-// Hands the path to the running copy; '1', '0' (refused) or 0 when no copy could be reached.
+// One attempt to hand the path to the running copy: '1' taken, '0' refused, 'n' no answer in time (or the
+// connection broke), 0 when nobody listens.
 char handOver(const std::string& socketName, const char* path) {
     sockaddr_un address;
-    if (!addressOf(socketName, &address)) return 0;
+    if (!addressOf(socketName, &address) || !ownSocketFile(socketName)) return 0;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return 0;
+    }
+    setTimeouts(fd);
     std::string message(kMagic, sizeof kMagic);
     message += path ? path : "";
     message += '\0';
-    // The running copy may hold the lock and not listen yet: give it a few seconds.
-    for (int attempt = 0; attempt < 50; attempt++) {
-        if (attempt) usleep(100000);
-        if (!ownSocketFile(socketName)) continue;
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) return 0;
-        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            close(fd);
-            continue;
-        }
-        setTimeouts(fd);
-        char answer = 0;
-        size_t sent = 0;
-        while (sent < message.size()) {
-            ssize_t n = send(fd, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            sent += size_t(n);
-        }
-        if (sent == message.size() && recv(fd, &answer, 1, 0) != 1) answer = 0;
-        close(fd);
-        return answer == '1' ? '1' : '0';
+    size_t sent = 0;
+    while (sent < message.size()) {
+        ssize_t n = send(fd, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        sent += size_t(n);
     }
-    return 0;
+    char answer = 0;
+    if (sent != message.size() || recv(fd, &answer, 1, 0) != 1 || (answer != '1' && answer != '0'))
+        answer = 'n';
+    close(fd);
+    return answer;
+}
+
+enum class Lock { Taken, Held, Unusable };
+
+// Takes the lock file; its descriptor in *fd when taken.
+Lock takeLock(const std::string& name, int* fd) {
+    // A copy that ends removes the file while it holds it: the lock on a file that lost its name is
+    // worth nothing, so the file is opened anew.
+    for (int attempt = 0; attempt < 10; attempt++) {
+        *fd = open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        struct stat st {};
+        if (*fd < 0 || fstat(*fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
+            if (*fd >= 0) close(*fd);
+            KPrintF("instance: cannot use %s\n", name.c_str());
+            return Lock::Unusable;
+        }
+        const bool held = flock(*fd, LOCK_EX | LOCK_NB) != 0;
+        if (!held && lockFileNamed(*fd, name)) return Lock::Taken;
+        close(*fd);
+        if (held) return Lock::Held;
+    }
+    return Lock::Unusable;
 }
 
 bool listenOn(const std::string& socketName) {
@@ -217,7 +235,7 @@ bool listenOn(const std::string& socketName) {
 
 } // namespace
 
-host_InstanceRole host_StartSingleInstance(const char* path, host_InstanceHandler handler) {
+host_InstanceRole host_StartSingleInstance(const char* path) {
     if (path && std::strlen(path) >= PATH_MAX) {
         KPrintF("instance: the path is too long to hand over\n");
         return host_InstanceRole::Refused;
@@ -227,62 +245,71 @@ host_InstanceRole host_StartSingleInstance(const char* path, host_InstanceHandle
         KPrintF("instance: no place for the instance socket\n");
         return host_InstanceRole::Alone;
     }
-    int fd = -1;
-    bool locked = false;
-    for (int attempt = 0; attempt < 10 && !locked; attempt++) {
-        if (fd >= 0) close(fd);
-        fd = open(names.lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        struct stat st {};
-        if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
-            if (fd >= 0) close(fd);
-            KPrintF("instance: cannot use %s\n", names.lock.c_str());
+    // The running copy listens once its window is open: it is given a few seconds. One that ends (or fails
+    // to open its window) meanwhile leaves the lock to this start.
+    for (int attempt = 0; attempt < 50; attempt++) {
+        if (attempt) usleep(100000);
+        int fd = -1;
+        switch (takeLock(names.lock, &fd)) {
+        case Lock::Unusable:
             return host_InstanceRole::Alone;
+        case Lock::Taken: {
+            std::lock_guard guard(stateLock);
+            if (lockFd >= 0) { // this process holds it already
+                close(fd);
+                return host_InstanceRole::Alone;
+            }
+            lockFd = fd;
+            ownSocket = names.socket;
+            ownLock = names.lock;
+            return host_InstanceRole::First;
         }
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) break; // another copy holds it
-        locked = lockFileNamed(fd, names.lock);
-    }
-    if (!locked) {
-        close(fd);
+        case Lock::Held:
+            break;
+        }
         switch (handOver(names.socket, path)) {
         case '1':
             return host_InstanceRole::HandedOver;
         case '0':
             return host_InstanceRole::Refused;
-        default:
-            KPrintF("instance: a running copy holds the lock but does not answer\n");
+        case 'n':
+            KPrintF("instance: the running copy did not answer in time\n");
             return host_InstanceRole::Alone;
+        default:
+            break;
         }
     }
+    KPrintF("instance: a running copy holds the lock but does not listen\n");
+    return host_InstanceRole::Alone;
+}
+
+bool host_ListenSingleInstance(host_InstanceHandler handler) {
     std::lock_guard guard(stateLock);
-    if (lockFd >= 0 || !listenOn(names.socket)) { // already listening, or cannot
-        close(fd);
-        return host_InstanceRole::Alone;
-    }
+    if (lockFd < 0 || listenFd >= 0) return false;
+    if (!listenOn(ownSocket)) return false;
     if (pipe2(wakePipe, O_CLOEXEC) != 0) {
         close(listenFd);
         listenFd = -1;
-        unlink(names.socket.c_str());
-        close(fd);
-        return host_InstanceRole::Alone;
+        unlink(ownSocket.c_str());
+        return false;
     }
-    lockFd = fd;
-    ownSocket = names.socket;
-    ownLock = names.lock;
     receiver = std::thread(receive, listenFd, wakePipe[0], handler);
-    return host_InstanceRole::First;
+    return true;
 }
 
 void host_StopSingleInstance() {
     std::lock_guard guard(stateLock);
     if (lockFd < 0) return;
-    const char stop = 1;
-    while (write(wakePipe[1], &stop, 1) < 0 && errno == EINTR) {
+    if (listenFd >= 0) {
+        const char stop = 1;
+        while (write(wakePipe[1], &stop, 1) < 0 && errno == EINTR) {
+        }
+        if (receiver.joinable()) receiver.join();
+        close(listenFd);
+        close(wakePipe[0]);
+        close(wakePipe[1]);
+        unlink(ownSocket.c_str());
     }
-    if (receiver.joinable()) receiver.join();
-    close(listenFd);
-    close(wakePipe[0]);
-    close(wakePipe[1]);
-    unlink(ownSocket.c_str());
     // Still held while its name goes: a start that opened it meanwhile sees that and tries again.
     unlink(ownLock.c_str());
     close(lockFd); // gives up the lock

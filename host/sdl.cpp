@@ -1,27 +1,37 @@
-// The SDL2 display back end: one window showing the logical screen scaled by an integer zoom, with the
-// mouse and keyboard turned into input of the window system.
+// The SDL2 display back end: one window showing the logical screen zoomed, with the mouse and keyboard
+// turned into input of the window system.
 //
-// Every SDL call happens in the display thread, except SDL_PushEvent (thread-safe), by which the notifier
-// thread (which waits for drawing) and host_StopSDL wake it. The display thread sleeps in SDL's event wait
-// whenever nothing is due, so an idle program costs nothing; the notifier hands over at most one frame
-// until the display thread has shown it, so a busy program costs at most one compose per frame.
+// Every SDL call happens in the display thread, except SDL_PushEvent (thread-safe, followed by a byte on
+// the display thread's wake-up pipe), by which the notifier thread (which waits for drawing) and
+// host_StopSDL wake it. The display thread sleeps whenever nothing is due, so an idle program costs nothing;
+// the notifier hands over at most one frame until the display thread has shown it, so a busy program costs at
+// most one compose per frame.
+//
+// Losing the display (the X server ends, or another program destroys the window) ends the thread's work
+// and is reported to the program, which ends in order.
 #include "host/clipboard.h"
 #include "host/display.h"
 #include "host/host.h"
+#include "host/x11.h"
 
 #include <SDL.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <future>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -36,17 +46,36 @@ constexpr Sint32 wakeStop = 2;  // host_StopSDL
 std::mutex startLock; // serialises host_StartSDL and host_StopSDL
 std::thread displayThread;
 std::mutex stateLock;
-std::condition_variable& stateWake = *new std::condition_variable; // never destroyed: the display thread may outlive exit
-bool framePending = false; // a frame event is on its way and not yet shown
+std::condition_variable& stateWake =
+    *new std::condition_variable; // never destroyed: the display thread may outlive exit
+bool framePending = false;        // a frame event is on its way and not yet shown
 bool stopping = false;
 std::atomic<Uint32> wakeEventType{0};
 std::atomic<bool> displayRunning{false};
+// The display thread's wake-up pipe: a byte after each event handed to it from another thread.
+int wakePipe[2] = {-1, -1};
+std::atomic<int> wakeWrite{-1};
+
+// The display gone under the program, and why; set in the display thread (inside Xlib, for a lost
+// connection).
+std::mutex lostLock;
+std::atomic<bool> displayLost{false};
+bool connectionLost = false;
+std::string lostWhy;
+
+void noteLost(const char* why, bool connection) {
+    std::lock_guard guard(lostLock);
+    if (displayLost) return;
+    lostWhy = why;
+    connectionLost = connection;
+    displayLost = true;
+}
 
 bool pushWake(Sint32 code) {
     SDL_Event event{};
     event.type = wakeEventType.load();
     event.user.code = code;
-    return SDL_PushEvent(&event) == 1;
+    return host_PushSDLEvent(&event);
 }
 
 bool isStopping() {
@@ -153,20 +182,49 @@ constexpr std::array<SDL_SystemCursor, 9> cursorOfPointer = {
 };
 static_assert(size_t(host_Pointer::ResizeDiagonalUp) + 1 == cursorOfPointer.size());
 
-LONG floorDiv(LONG value, LONG by) {
+int64_t floorDiv(int64_t value, int64_t by) {
     return value >= 0 ? value / by : -((-value + by - 1) / by);
+}
+
+// Where the logical screen shows in the window: the largest box of its aspect that fits, centred.
+struct View {
+    int x = 0, y = 0, w = 0, h = 0;
+    bool operator==(const View&) const = default;
+};
+
+View fitView(int width, int height, LONG screenWidth, LONG screenHeight) {
+    View v;
+    if (int64_t(width) * screenHeight <= int64_t(height) * screenWidth) {
+        v.w = width;
+        v.h = int(int64_t(width) * screenHeight / screenWidth);
+    } else {
+        v.h = height;
+        v.w = int(int64_t(height) * screenWidth / screenHeight);
+    }
+    v.w = std::max(v.w, 1);
+    v.h = std::max(v.h, 1);
+    v.x = (width - v.w) / 2;
+    v.y = (height - v.h) / 2;
+    return v;
 }
 
 class Display {
   public:
-    explicit Display(int zoom) : zoom_(zoom < 1 ? 1 : zoom) {}
+    explicit Display(int zoom) : zoom_(std::max(zoom, 0)) {}
     ~Display();
     // Empty on success, else why the display cannot be had.
     std::string open();
     void run();
 
   private:
+    SDL_Rect usableArea() const;
+    SDL_Rect windowBox(const SDL_Rect& usable) const;
+    void keepFrameInside();
+    bool layout();
     bool remakeTexture();
+    LONG screenX(int x) const;
+    LONG screenY(int y) const;
+    bool nextEvent(SDL_Event* event, int timeoutMs);
     void present();
     void show();
     void updatePointer();
@@ -176,12 +234,17 @@ class Display {
     void inject(ULONG vk, bool down);
     void releaseKeys();
 
-    const LONG zoom_;
+    const int zoom_; // 0: the largest that fits
     LONG width_ = 0, height_ = 0;
     bool sdl_ = false;
+    bool x11_ = false;    // the window's X connection is watched
+    SDL_Rect usable_{};   // the desktop's usable area at the start
+    bool framed_ = false; // the window manager's frame has been fitted into it
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
-    SDL_Texture* texture_ = nullptr;
+    SDL_Texture* texture_ = nullptr; // the screen at the view's size
+    View view_;
+    std::vector<LONG> columns_; // the screen column of each column of the view
     host_Surface* screen_ = nullptr;
     std::array<SDL_Cursor*, 9> cursors_{};
     int pointer_ = -1;
@@ -195,32 +258,52 @@ std::string sdlError(const char* what) {
     return std::string("SDL: ") + what + ": " + SDL_GetError() + "\n";
 }
 
+// The drivers of the desktops named in the environment. SDL would otherwise fall back to drawing off
+// screen, where nobody sees the program.
+std::string desktopDrivers() {
+    std::string drivers;
+    for (auto [variable, driver] : {std::pair{"DISPLAY", "x11"}, std::pair{"WAYLAND_DISPLAY", "wayland"}}) {
+        const char* value = std::getenv(variable);
+        if (value && *value) drivers += std::string(drivers.empty() ? "" : ",") + driver;
+    }
+    return drivers;
+}
+
+bool isDesktopDriver(const char* driver) {
+    return driver && (std::strcmp(driver, "x11") == 0 || std::strcmp(driver, "wayland") == 0);
+}
+
 std::string Display::open() {
     // The program, not SDL, decides what signals do; a paint program need not keep the screen awake.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, desktopDrivers().c_str());
     sdl_ = true; // SDL_Quit also clears what a failed start left (the hints above)
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return sdlError("cannot open the display");
+    // SDL_VIDEODRIVER in the environment wins over the hint: an off-screen driver is refused here.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!isDesktopDriver(driver))
+        return std::string("SDL: no real display (the video driver is ") + (driver ? driver : "none") + ")\n";
     const Uint32 type = SDL_RegisterEvents(1);
     if (type == Uint32(-1)) return sdlError("no event type left");
     wakeEventType = type;
 
     width_ = host_ScreenWidth();
     height_ = host_ScreenHeight();
-    if (width_ > 32767 / zoom_ || height_ > 32767 / zoom_) return "SDL: the zoomed screen is too large\n";
-    const int w = int(width_ * zoom_), h = int(height_ * zoom_);
-    window_ =
-        SDL_CreateWindow("Velura", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_SHOWN);
+    const SDL_Rect usable = usableArea();
+    const SDL_Rect box = windowBox(usable);
+    window_ = SDL_CreateWindow("Velura", box.x, box.y, box.w, box.h, SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
     if (!window_) return sdlError("cannot open a window");
+    SDL_SetWindowMinimumSize(window_, std::max(1, int(width_ / 2)), std::max(1, int(height_ / 2)));
+    usable_ = usable;
+    keepFrameInside();
+    x11_ = host__WatchSdlX11Window(window_, noteLost);
     // The zoom is done here and the window is small: on X11 its own (shared-memory) images do, without
     // loading a graphics driver. Other systems show the software renderer's frames their own way.
-    const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver && std::strcmp(driver, "x11") == 0) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (std::strcmp(driver, "x11") == 0) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (!renderer_) return sdlError("cannot draw into the window");
-    // The texture has the window's size: the zoom is done here, so every logical pixel becomes exactly
-    // zoom x zoom pixels whatever the renderer's own scaling would do.
-    if (!remakeTexture()) return sdlError("cannot make the screen texture");
+    if (!layout()) return sdlError("cannot make the screen texture");
     screen_ = host_AllocSurface(width_, height_);
     if (!screen_) return "SDL: out of memory for the screen\n";
 
@@ -231,12 +314,84 @@ std::string Display::open() {
     return {};
 }
 
+SDL_Rect Display::usableArea() const {
+    SDL_Rect area{};
+    if (SDL_GetDisplayUsableBounds(0, &area) == 0 && area.w > 0 && area.h > 0) return area;
+    if (SDL_GetDisplayBounds(0, &area) == 0 && area.w > 0 && area.h > 0) return area;
+    return {0, 0, int(width_ * std::max(zoom_, 1)), int(height_ * std::max(zoom_, 1))};
+}
+
+// The screen at the zoom asked for, or at the largest whole zoom that fits the usable area; made smaller,
+// its aspect kept, where that does not fit; centred in the area.
+SDL_Rect Display::windowBox(const SDL_Rect& usable) const {
+    const int64_t zoom =
+        zoom_ > 0 ? zoom_ : std::max<int64_t>(1, std::min(usable.w / width_, usable.h / height_));
+    int w = int(std::min<int64_t>(width_ * zoom, INT32_MAX)),
+        h = int(std::min<int64_t>(height_ * zoom, INT32_MAX));
+    if (w > usable.w || h > usable.h) {
+        const View fit = fitView(usable.w, usable.h, width_, height_);
+        w = fit.w;
+        h = fit.h;
+    }
+    return {usable.x + (usable.w - w) / 2, usable.y + (usable.h - h) / 2, w, h};
+}
+
+// The window manager's frame must fit the usable area too: its title bar above the top of the area would
+// take the window's own title bar along, its bottom below the area the menu bar. The frame is known once
+// the window manager has framed the window (some events after it shows); then, once, the window is made to
+// fit.
+void Display::keepFrameInside() {
+    if (framed_) return;
+    int top = 0, left = 0, bottom = 0, right = 0;
+    if (SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right) != 0 ||
+        (top | left | bottom | right) == 0)
+        return;
+    framed_ = true;
+    const SDL_Rect& usable = usable_;
+    int x = 0, y = 0, w = 0, h = 0;
+    SDL_GetWindowPosition(window_, &x, &y);
+    SDL_GetWindowSize(window_, &w, &h);
+    const int areaW = usable.w - left - right, areaH = usable.h - top - bottom;
+    const bool inside = x - left >= usable.x && y - top >= usable.y && x + w + right <= usable.x + usable.w &&
+                        y + h + bottom <= usable.y + usable.h;
+    if (inside || areaW < 1 || areaH < 1) return;
+    if (w > areaW || h > areaH) {
+        const View fit = fitView(areaW, areaH, width_, height_);
+        w = fit.w;
+        h = fit.h;
+        SDL_SetWindowSize(window_, w, h);
+    }
+    SDL_SetWindowPosition(window_, usable.x + left + (areaW - w) / 2, usable.y + top + (areaH - h) / 2);
+}
+
+// Fits the view to the window; the texture follows it.
+bool Display::layout() {
+    int w = 0, h = 0;
+    if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0 || w < 1 || h < 1)
+        SDL_GetWindowSize(window_, &w, &h);
+    const View view = fitView(std::max(w, 1), std::max(h, 1), width_, height_);
+    if (texture_ && view == view_) return true;
+    view_ = view;
+    columns_.resize(size_t(view.w));
+    for (int x = 0; x < view.w; x++) columns_[size_t(x)] = screenX(view.x + x);
+    return remakeTexture();
+}
+
 bool Display::remakeTexture() {
     if (texture_) SDL_DestroyTexture(texture_);
-    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
-                                 int(width_ * zoom_), int(height_ * zoom_));
+    texture_ =
+        SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, view_.w, view_.h);
     if (!texture_) KPrintF("SDL: cannot make the screen texture: %s\n", SDL_GetError());
     return texture_ != nullptr;
+}
+
+// The screen pixel under a window pixel: the one the drawing shows there (outside the view, beyond the
+// screen's edges).
+LONG Display::screenX(int x) const {
+    return LONG(floorDiv(int64_t(x - view_.x) * width_, view_.w));
+}
+LONG Display::screenY(int y) const {
+    return LONG(floorDiv(int64_t(y - view_.y) * height_, view_.h));
 }
 
 Display::~Display() {
@@ -249,21 +404,56 @@ Display::~Display() {
         host_NoteScreenChange(); // wakes the notifier's wait
         notifier_.join();
     }
+    host_FreeSurface(screen_);
+    {
+        // SDL is left as it is: taking it down would talk to the display through SDL's second connection,
+        // which Xlib ends the process on. Its connections stay watched for the same reason. Only what SDL
+        // keeps for this thread goes.
+        std::lock_guard guard(lostLock);
+        if (connectionLost) {
+            SDL_TLSCleanup();
+            return;
+        }
+    }
     for (SDL_Cursor* cursor : cursors_)
         if (cursor) SDL_FreeCursor(cursor);
-    host_FreeSurface(screen_);
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
     if (sdl_) SDL_Quit();
+    if (x11_) host__UnwatchSdlX11Window();
+}
+
+// The next event, false after timeoutMs (-1: none) or when the display is lost. On X11 the thread sleeps
+// on the window's connection and the wake-up pipe; SDL's own wait would be woken through its second
+// connection, which Xlib ends the process on when the display goes.
+bool Display::nextEvent(SDL_Event* event, int timeoutMs) {
+    if (!x11_) {
+        if (timeoutMs >= 0) return SDL_WaitEventTimeout(event, timeoutMs) == 1;
+        if (SDL_WaitEvent(event)) return true;
+        KPrintF("SDL: waiting for events failed: %s\n", SDL_GetError()); // an error: do not spin on it
+        SDL_Delay(100);
+        return false;
+    }
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        if (SDL_PollEvent(event)) return true;
+        if (displayLost) return false;
+        int left = -1;
+        if (timeoutMs >= 0) {
+            left = int(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count());
+            if (left <= 0) return false;
+        }
+        host__WaitSdlX11(wakePipe[0], left);
+    }
 }
 
 void Display::run() {
     bool dirty = false;
     Clock::time_point lastFrame = Clock::now();
-    for (;;) {
+    while (!displayLost) {
         SDL_Event event;
-        int got;
+        bool got;
         if (dirty) {
             const Clock::time_point due = lastFrame + framePeriod;
             const Clock::time_point now = Clock::now();
@@ -278,14 +468,9 @@ void Display::run() {
                 stateWake.notify_all();
                 continue;
             }
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now);
-            got = SDL_WaitEventTimeout(&event, int(wait.count()));
+            got = nextEvent(&event, int(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
         } else {
-            got = SDL_WaitEvent(&event);
-            if (!got) { // an error, not a timeout: do not spin on it
-                KPrintF("SDL: waiting for events failed: %s\n", SDL_GetError());
-                SDL_Delay(100);
-            }
+            got = nextEvent(&event, -1);
         }
         if (!got) continue;
         if (event.type == wakeEventType.load()) {
@@ -308,16 +493,21 @@ void Display::present() {
     void* pixels = nullptr;
     int pitch = 0;
     if (SDL_LockTexture(texture_, nullptr, &pixels, &pitch) == 0) {
-        const size_t rowWords = size_t(width_ * zoom_);
-        for (LONG y = 0; y < height_; y++) {
-            const uint32_t* from = screen_->pixels + size_t(y) * screen_->stride;
-            auto* first = reinterpret_cast<uint32_t*>(static_cast<char*>(pixels) + size_t(y * zoom_) * pitch);
-            for (LONG x = 0; x < width_; x++) std::fill_n(first + x * zoom_, zoom_, from[x]);
-            for (LONG r = 1; r < zoom_; r++) {
-                auto* row =
-                    reinterpret_cast<uint32_t*>(static_cast<char*>(pixels) + size_t(y * zoom_ + r) * pitch);
-                std::copy_n(first, rowWords, row);
+        // Each row of the view shows the screen row under it, each column the screen column: the same
+        // mapping as the pointer's.
+        const uint32_t* previous = nullptr;
+        LONG previousRow = -1;
+        for (int y = 0; y < view_.h; y++) {
+            auto* row = reinterpret_cast<uint32_t*>(static_cast<char*>(pixels) + size_t(y) * size_t(pitch));
+            const LONG from = screenY(view_.y + y);
+            if (from == previousRow) {
+                std::copy_n(previous, size_t(view_.w), row);
+            } else {
+                const uint32_t* source = screen_->pixels + size_t(from) * screen_->stride;
+                for (int x = 0; x < view_.w; x++) row[x] = source[columns_[size_t(x)]];
             }
+            previous = row;
+            previousRow = from;
         }
         SDL_UnlockTexture(texture_);
     }
@@ -327,7 +517,10 @@ void Display::present() {
 
 void Display::show() {
     if (!texture_) return;
-    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_RenderClear(renderer_);
+    const SDL_Rect to{view_.x, view_.y, view_.w, view_.h};
+    SDL_RenderCopy(renderer_, texture_, nullptr, &to);
     SDL_RenderPresent(renderer_);
 }
 
@@ -343,7 +536,7 @@ void Display::updatePointer() {
 void Display::handle(const SDL_Event& event) {
     switch (event.type) {
     case SDL_MOUSEMOTION:
-        host_InjectMouseMove(floorDiv(event.motion.x, zoom_), floorDiv(event.motion.y, zoom_));
+        host_InjectMouseMove(screenX(event.motion.x), screenY(event.motion.y));
         break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
@@ -352,8 +545,8 @@ void Display::handle(const SDL_Event& event) {
                            : event.button.button == SDL_BUTTON_MIDDLE ? 2
                                                                       : -1;
         if (button >= 0)
-            host_InjectButton(button, event.type == SDL_MOUSEBUTTONDOWN, floorDiv(event.button.x, zoom_),
-                              floorDiv(event.button.y, zoom_));
+            host_InjectButton(button, event.type == SDL_MOUSEBUTTONDOWN, screenX(event.button.x),
+                              screenY(event.button.y));
         break;
     }
     case SDL_KEYDOWN:
@@ -363,10 +556,17 @@ void Display::handle(const SDL_Event& event) {
     case SDL_TEXTINPUT:
         text(event.text.text);
         break;
+    case SDL_SYSWMEVENT:
+        host__SdlX11Event(event.syswm.msg);
+        break;
     case SDL_WINDOWEVENT:
+        keepFrameInside();
         switch (event.window.event) {
         case SDL_WINDOWEVENT_EXPOSED:
             show();
+            break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+            if (layout()) present();
             break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
             releaseKeys();
@@ -469,6 +669,7 @@ void Display::releaseKeys() {
 void displayMain(int zoom, std::promise<std::string> started) {
     host_SetThreadName("SDL display");
     std::string failure;
+    bool stopped = false; // by host_StopSDL (taking the display down stops the notifier the same way)
     {
         Display display(zoom);
         failure = display.open();
@@ -476,13 +677,43 @@ void displayMain(int zoom, std::promise<std::string> started) {
             displayRunning = true;
             started.set_value({});
             display.run();
+            stopped = isStopping();
         }
     }
     displayRunning = false;
-    if (!failure.empty()) started.set_value(failure);
+    if (!failure.empty()) {
+        started.set_value(failure);
+        return;
+    }
+    // Gone under the program, not stopped: the program hears of it.
+    std::string why;
+    {
+        std::lock_guard guard(lostLock);
+        if (!displayLost) return;
+        why = lostWhy;
+    }
+    KPrintF("SDL: %s\n", why.c_str());
+    if (host_DisplayLostHandler lost = host_GetDisplayLostHandler(); lost && !stopped) lost(why.c_str());
+}
+
+void closeWakePipe() {
+    wakeWrite = -1;
+    for (int& fd : wakePipe) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
 }
 
 } // namespace
+
+bool host_PushSDLEvent(SDL_Event* event) {
+    if (SDL_PushEvent(event) != 1) return false;
+    if (const int fd = wakeWrite.load(); fd >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] ssize_t n = write(fd, &byte, 1); // a full pipe wakes the thread already
+    }
+    return true;
+}
 
 bool host_StartSDL(const host_DisplayOptions& options) {
     std::lock_guard guard(startLock);
@@ -501,6 +732,17 @@ bool host_StartSDL(const host_DisplayOptions& options) {
         stopping = false;
         framePending = false;
     }
+    {
+        std::lock_guard lost(lostLock);
+        displayLost = false;
+        connectionLost = false;
+        lostWhy.clear();
+    }
+    if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        KPutStr("SDL: no wake-up pipe\n");
+        return false;
+    }
+    wakeWrite = wakePipe[1];
     std::promise<std::string> started;
     std::future<std::string> result = started.get_future();
     displayThread = std::thread(displayMain, options.zoom, std::move(started));
@@ -511,6 +753,7 @@ bool host_StartSDL(const host_DisplayOptions& options) {
         return true;
     }
     displayThread.join();
+    closeWakePipe();
     KPutStr(failure.c_str());
     return false;
 }
@@ -528,7 +771,9 @@ void host_StopSDL() {
         stopping = true;
     }
     stateWake.notify_all();
-    // The display thread only ends through this event; a full queue is retried until it takes it.
+    // The display thread ends through this event (or has ended, its display lost); a full queue is retried
+    // until it takes it.
     while (displayRunning && !pushWake(wakeStop)) std::this_thread::sleep_for(framePeriod);
     displayThread.join();
+    closeWakePipe();
 }

@@ -7,6 +7,7 @@
 // wake-up pipe.
 #include "host/clipboard.h"
 #include "host/host.h"
+#include "host/x11.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -37,42 +38,11 @@ constexpr auto kTransferIdle = 10s;        // an incremental transfer nobody rea
 constexpr size_t kMaxForeign = 256u << 20; // the most taken from another program
 constexpr size_t kMaxChunk = 256u << 10;   // the largest piece written at once
 
-// ---------------------------------------------------------------------------------------------------
-// X errors. Xlib's error handler is process-wide: errors of our connection (a requestor window that went
-// away, say) are ignored; all others go to the handler that was there before.
-
-std::atomic<Display*> linkDisplay{nullptr};
-XErrorHandler previousHandler = nullptr;
-XIOErrorHandler previousIOHandler = nullptr;
-std::mutex handlerLock;
+// A lost connection ends the link's work instead of the program.
 std::atomic<bool> connectionLost{false};
 
-int onXError(Display* display, XErrorEvent* event) {
-    static thread_local bool inside = false; // a chain that leads back here ends
-    if (display == linkDisplay.load() || inside) return 0;
-    inside = true;
-    const int result = previousHandler ? previousHandler(display, event) : 0;
-    inside = false;
-    return result;
-}
-
-// A lost connection of ours ends the link's work instead of the program (Xlib's own handlers exit).
-int onIOError(Display* display) {
-    if (display == linkDisplay.load()) {
-        connectionLost = true;
-        return 0;
-    }
-    return previousIOHandler ? previousIOHandler(display) : 0;
-}
-
-void onConnectionLost(Display*, void*) {
+void onConnectionLost(void*) {
     connectionLost = true;
-}
-
-void installErrorHandlers() {
-    std::lock_guard guard(handlerLock);
-    if (XErrorHandler was = XSetErrorHandler(onXError); was != onXError) previousHandler = was;
-    if (XIOErrorHandler was = XSetIOErrorHandler(onIOError); was != onIOError) previousIOHandler = was;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -154,10 +124,8 @@ bool Link::start() {
         XCloseDisplay(display);
         return false;
     }
-    installErrorHandlers();
     connectionLost = false;
-    linkDisplay = display;
-    XSetIOErrorExitHandler(display, onConnectionLost, nullptr);
+    host__WatchXConnection(display, onConnectionLost);
     display_ = display;
     const Window root = DefaultRootWindow(display);
     window_ = XCreateSimpleWindow(display, root, 0, 0, 1, 1, 0, 0, 0);
@@ -231,7 +199,7 @@ void Link::run() {
     }
     // A lost connection only has its memory freed.
     XCloseDisplay(display_);
-    linkDisplay = nullptr;
+    host__UnwatchXConnection(display_);
     display_ = nullptr;
     running_ = false;
 }

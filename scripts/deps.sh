@@ -18,5 +18,5 @@ need_packages() {
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libsdl2-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libx11-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core libgtest-dev libbenchmark-dev libpixman-1-dev libmypaint-dev)
 # What the tests add: peers that check our files, a virtual display, sanitizer runtimes for clang.
-TEST_PACKAGES=(xvfb xauth xclip imagemagick netpbm libjpeg-turbo-progs giflib-tools clang
+TEST_PACKAGES=(xvfb xauth xclip xdotool x11-utils imagemagick netpbm libjpeg-turbo-progs giflib-tools clang
   libclang-rt-14-dev)

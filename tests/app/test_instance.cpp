@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <string>
 #include <sys/socket.h>
@@ -87,18 +88,19 @@ class InstanceTest : public TalFixture {
 };
 
 TEST_F(InstanceTest, LaterStartsHandOverTheirPaths) {
-    ASSERT_EQ(host_StartSingleInstance("/first.bmp", collect), host_InstanceRole::First);
-    EXPECT_EQ(host_StartSingleInstance("/pictures/a b.bmp", nullptr), host_InstanceRole::HandedOver);
-    EXPECT_EQ(host_StartSingleInstance("", nullptr), host_InstanceRole::HandedOver); // "come forward"
-    EXPECT_EQ(host_StartSingleInstance(std::string(PATH_MAX, 'p').c_str(), nullptr),
-              host_InstanceRole::Refused);
+    ASSERT_EQ(host_StartSingleInstance("/first.bmp"), host_InstanceRole::First);
+    ASSERT_TRUE(host_ListenSingleInstance(collect));
+    EXPECT_EQ(host_StartSingleInstance("/pictures/a b.bmp"), host_InstanceRole::HandedOver);
+    EXPECT_EQ(host_StartSingleInstance(""), host_InstanceRole::HandedOver); // "come forward"
+    EXPECT_EQ(host_StartSingleInstance(std::string(PATH_MAX, 'p').c_str()), host_InstanceRole::Refused);
     ASSERT_TRUE(receivedCount(2));
     std::lock_guard guard(receivedLock);
     EXPECT_EQ(received, (std::vector<std::string>{"/pictures/a b.bmp", ""}));
 }
 
 TEST_F(InstanceTest, BadDataIsRefusedAndGoodPathsStillArrive) {
-    ASSERT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
+    ASSERT_EQ(host_StartSingleInstance(nullptr), host_InstanceRole::First);
+    ASSERT_TRUE(host_ListenSingleInstance(collect));
     const std::string magic = "VLR1";
     EXPECT_NE(sendRaw(magic + std::string(5000, 'a')), '1');            // unterminated, longer than PATH_MAX
     EXPECT_NE(sendRaw(magic + std::string(PATH_MAX, 'a') + '\0'), '1'); // terminated too late
@@ -107,7 +109,7 @@ TEST_F(InstanceTest, BadDataIsRefusedAndGoodPathsStillArrive) {
     EXPECT_NE(sendRaw(magic + "/x.bmp" + '\0' + "more"), '1');          // more after the path
     EXPECT_NE(sendRaw(""), '1');
     EXPECT_EQ(sendRaw(magic + std::string(PATH_MAX - 1, 'b') + '\0'), '1'); // the longest path that fits
-    EXPECT_EQ(host_StartSingleInstance("/good.bmp", nullptr), host_InstanceRole::HandedOver);
+    EXPECT_EQ(host_StartSingleInstance("/good.bmp"), host_InstanceRole::HandedOver);
     ASSERT_TRUE(receivedCount(2));
     std::lock_guard guard(receivedLock);
     ASSERT_EQ(received.size(), 2u);
@@ -125,12 +127,49 @@ TEST_F(InstanceTest, AStaleSocketDoesNotBlockTheNextFirstCopy) {
     struct stat st {};
     ASSERT_EQ(lstat(name, &st), 0);
 
-    ASSERT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
-    EXPECT_EQ(host_StartSingleInstance("/after.bmp", nullptr), host_InstanceRole::HandedOver);
+    ASSERT_EQ(host_StartSingleInstance(nullptr), host_InstanceRole::First);
+    ASSERT_TRUE(host_ListenSingleInstance(collect));
+    EXPECT_EQ(host_StartSingleInstance("/after.bmp"), host_InstanceRole::HandedOver);
     ASSERT_TRUE(receivedCount(1));
     host_StopSingleInstance();
     EXPECT_NE(lstat(name, &st), 0); // a copy that ends cleanly takes its socket with it
-    EXPECT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
+    EXPECT_EQ(host_StartSingleInstance(nullptr), host_InstanceRole::First);
+}
+
+// The running copy listens once its window is open: until then there is no socket, and a later start
+// waits for it. A copy that ends meanwhile (its window never opened) leaves the lock to that start.
+TEST_F(InstanceTest, ALaterStartWaitsWhileTheRunningCopyOpensItsWindow) {
+    char socketName[PATH_MAX];
+    ASSERT_EQ(host_InstanceSocketPath(socketName, sizeof socketName), 1u);
+    for (bool opens : {true, false}) {
+        SCOPED_TRACE(opens ? "the window opens" : "the window never opens");
+        ASSERT_EQ(host_StartSingleInstance(nullptr), host_InstanceRole::First);
+        struct stat st {};
+        EXPECT_NE(lstat(socketName, &st), 0);
+        auto later = std::async(std::launch::async, [] { return host_StartSingleInstance("/later.bmp"); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // it waits meanwhile
+        if (opens)
+            ASSERT_TRUE(host_ListenSingleInstance(collect));
+        else
+            host_StopSingleInstance();
+        EXPECT_EQ(later.get(), opens ? host_InstanceRole::HandedOver : host_InstanceRole::First);
+        host_StopSingleInstance();
+    }
+    std::lock_guard guard(receivedLock);
+    EXPECT_EQ(received, std::vector<std::string>{"/later.bmp"});
+}
+
+// A running copy that takes the connection but never answers (hung) does not keep a later start from
+// running: it runs on its own.
+TEST_F(InstanceTest, ARunningCopyThatDoesNotAnswerInTimeLetsTheLaterStartRun) {
+    ASSERT_EQ(host_StartSingleInstance(nullptr), host_InstanceRole::First);
+    sockaddr_un address = socketAddress();
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(fd, 8), 0);
+    EXPECT_EQ(host_StartSingleInstance("/x.bmp"), host_InstanceRole::Alone);
+    close(fd);
+    unlink(address.sun_path);
 }
 
 // The lock file and the socket live in the runtime directory, else in the user directory (never in a
@@ -143,7 +182,8 @@ TEST_F(InstanceTest, LockAndSocketLiveInTheUsersOwnDirectoryAndGoAtTheEnd) {
         if (!runtime) unsetenv("XDG_RUNTIME_DIR");
         host__ResetDirectories();
         const std::string place = runtime ? dir + "/run" : user;
-        ASSERT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
+        ASSERT_EQ(host_StartSingleInstance(nullptr), host_InstanceRole::First);
+        ASSERT_TRUE(host_ListenSingleInstance(collect));
         char socketName[PATH_MAX];
         ASSERT_EQ(host_InstanceSocketPath(socketName, sizeof socketName), 1u);
         const std::string socketPath = socketName;
@@ -151,7 +191,7 @@ TEST_F(InstanceTest, LockAndSocketLiveInTheUsersOwnDirectoryAndGoAtTheEnd) {
         const std::string lock = socketPath.substr(0, socketPath.size() - 5) + ".lock";
         struct stat st {};
         EXPECT_EQ(stat(lock.c_str(), &st), 0);
-        EXPECT_EQ(host_StartSingleInstance("/x.bmp", nullptr), host_InstanceRole::HandedOver);
+        EXPECT_EQ(host_StartSingleInstance("/x.bmp"), host_InstanceRole::HandedOver);
         host_StopSingleInstance();
         EXPECT_NE(lstat(socketPath.c_str(), &st), 0);
         EXPECT_NE(lstat(lock.c_str(), &st), 0);
@@ -159,7 +199,7 @@ TEST_F(InstanceTest, LockAndSocketLiveInTheUsersOwnDirectoryAndGoAtTheEnd) {
         EXPECT_NE(lstat(tmpName.c_str(), &st), 0);
     }
     // The next copy takes over as the first again.
-    ASSERT_EQ(host_StartSingleInstance(nullptr, collect), host_InstanceRole::First);
+    ASSERT_EQ(host_StartSingleInstance(nullptr), host_InstanceRole::First);
     host_StopSingleInstance();
     unsetenv("VELURA_USER_DIR");
 }

@@ -1,6 +1,8 @@
-// The program end to end: its command line, the missing display, and scripts run headless with their
-// screenshots read back by ImageMagick.
+// The program end to end: its command line, the missing or lost display, and scripts run headless with
+// their screenshots read back by ImageMagick.
 #include <gtest/gtest.h>
+
+#include "support/VirtualDisplay.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,8 +26,6 @@
 extern char** environ;
 
 namespace {
-
-std::string capture(const std::string& command);
 
 struct Outcome {
     int code = -1;
@@ -126,18 +126,6 @@ std::string writeScript(const std::string& dir, const std::string& name, const s
     return dir + "/" + name;
 }
 
-// What a shell command prints.
-std::string capture(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    return out;
-}
-
 bool haveImageMagick() {
     return std::system("command -v identify >/dev/null 2>&1 && command -v convert >/dev/null 2>&1") == 0;
 }
@@ -200,14 +188,80 @@ TEST(Program, VersionAndHelp) {
     }
 }
 
+// Velura's files in a folder (the running copy's lock and socket), one a line.
+std::string runningCopyFiles(const std::string& dir) {
+    return capture("ls -A '" + dir + "' | grep '^velura-'");
+}
+
+// Without a display that opens (none named, one that is not there, or only an off-screen one), and without
+// a script, it says so in one line and ends: it never runs invisible, nor holds the running copy's place.
 TEST(Program, WithoutDisplayOrScriptItSaysSoInOneLine) {
     const std::string dir = testDir("program-nodisplay");
-    Outcome r =
-        run({VELURA_BINARY}, dir, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"VELURA_HEADLESS", ""}});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_NE(r.err.find("velura --headless --script FILE"), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::string says;
+    };
+    for (const Case& c : {Case{{{"DISPLAY", ""}}, "velura: no display found; "},
+                          Case{{{"DISPLAY", ":32000"}}, "velura: the display :32000 does not open; "},
+                          Case{{{"DISPLAY", ":32000"}, {"SDL_VIDEODRIVER", "offscreen"}},
+                               "velura: the display :32000 does not open; "}}) {
+        std::map<std::string, std::string> env = c.env;
+        env["WAYLAND_DISPLAY"] = "";
+        env["VELURA_HEADLESS"] = "";
+        Outcome r = run({VELURA_BINARY}, dir, env);
+        SCOPED_TRACE(c.says);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.rfind(c.says, 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("velura --headless --script FILE"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(runningCopyFiles(dir), "");
+    }
+}
+
+// Losing the display (the X server ends, or another program destroys the window) ends the program as at
+// quit: the preferences are stored, the running copy's lock and socket go, one line says why, and the exit
+// code is not 0.
+TEST(Program, LosingTheDisplayEndsItInOrder) {
+    if (!onPath("Xvfb") || !onPath("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    for (bool serverEnds : {true, false}) {
+        SCOPED_TRACE(serverEnds ? "the X server ends" : "the window is destroyed");
+#if defined(__SANITIZE_THREAD__)
+        // libX11 (not built for ThreadSanitizer) releases its display lock twice on a lost connection.
+        if (serverEnds) continue;
+#endif
+        const std::string dir = testDir(serverEnds ? "program-lost-server" : "program-lost-window");
+        VirtualDisplay xvfb;
+        const std::string why = xvfb.start();
+        ASSERT_TRUE(why.empty()) << why;
+        const pid_t pid = start({VELURA_BINARY}, dir,
+                                {{"DISPLAY", xvfb.name()}, {"WAYLAND_DISPLAY", ""}, {"VELURA_HEADLESS", ""}});
+        // Its start window is up (the window's thread runs), and it takes hand-overs.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        auto up = [&] {
+            return hasThread(pid, "Tal WindowHTool") &&
+                   runningCopyFiles(dir).find(".sock\n") != std::string::npos;
+        };
+        while (!up() && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(up());
+        if (serverEnds)
+            xvfb.stop();
+        else
+            ASSERT_EQ(
+                std::system(
+                    ("DISPLAY=" + xvfb.name() + " xdotool search --name '^Velura$' windowclose").c_str()),
+                0);
+        Outcome r = finish(pid, dir);
+        EXPECT_EQ(r.code, 1) << r.err;
+        const std::string line =
+            serverEnds ? "velura: the connection to the display " + xvfb.name() + " was lost; ending\n"
+                       : "velura: another program destroyed the window; ending\n";
+        EXPECT_EQ(r.err, line);
+        const std::string prefs = readFile(dir + "/user/Data/Prefs/VeluraPrefs.TalStr");
+        EXPECT_EQ(prefs.rfind("VeluraPrefs\n{\n", 0), 0u) << prefs;
+        EXPECT_EQ(runningCopyFiles(dir), "");
+    }
 }
 
 TEST(Program, HeadlessScriptTapsTypesAndTakesScreenshots) {

@@ -97,6 +97,28 @@ bool grabScreen(Image* image) {
     return ok;
 }
 
+struct Box {
+    int x = 0, y = 0, w = 0, h = 0;
+    bool operator==(const Box&) const = default;
+};
+
+std::string describe(const Box& b) {
+    return std::to_string(b.w) + "x" + std::to_string(b.h) + " at " + std::to_string(b.x) + "," +
+           std::to_string(b.y);
+}
+
+// The program's window on the X screen (there is no window manager: its place is its client area's).
+bool windowBox(Box* box) {
+    const std::string out = capture("xdotool search --name '^Velura$' getwindowgeometry --shell 2>/dev/null");
+    auto value = [&](const char* name, int* to) {
+        const size_t at = out.find(std::string("\n") + name + "=");
+        if (at == std::string::npos) return false;
+        *to = std::atoi(out.c_str() + at + std::strlen(name) + 2);
+        return true;
+    };
+    return value("X", &box->x) && value("Y", &box->y) && value("WIDTH", &box->w) && value("HEIGHT", &box->h);
+}
+
 // Where the logical screen shows in the grab, each pixel as kZoom x kZoom identical pixels: true with the
 // place when it shows exactly; otherwise *wrong tells how many logical pixels differ at the best place
 // (-1 when none came close).
@@ -280,7 +302,7 @@ class SdlDisplay : public ::testing::Test {
 };
 
 void push(SDL_Event event) {
-    ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
+    ASSERT_TRUE(host_PushSDLEvent(&event)) << SDL_GetError();
 }
 
 void pushKey(SDL_Keycode sym, SDL_Scancode scancode, bool down) {
@@ -372,6 +394,86 @@ TEST_F(SdlDisplay, MouseArrivesInLogicalCoordinates) {
         EXPECT_EQ(ours[i].message, want[i].message) << i;
         EXPECT_EQ(host_PointX(ours[i].lParam), host_PointX(want[i].lParam)) << i;
         EXPECT_EQ(host_PointY(ours[i].lParam), host_PointY(want[i].lParam)) << i;
+    }
+}
+
+// Resized, the window shows the whole screen at its aspect, centred, and a click lands on the screen pixel
+// shown where it is made.
+TEST_F(SdlDisplay, AResizedWindowKeepsTheAspectAndTakesClicksWhereTheyShow) {
+    if (!onPath("import") || !onPath("xdotool"))
+        GTEST_SKIP() << "ImageMagick's import or xdotool is not installed (packages imagemagick, xdotool)";
+    struct Mark {
+        LONG x, y;
+        uint32_t colour; // as the X screen shows it
+    };
+    // Marks away from the title and menu bars, which another test of the process may have left: the first
+    // two, far apart, show the picture's scale and place; the others are clicked.
+    std::vector<Mark> marks = {{20, 40, 0},  {219, 279, 0}, {100, 150, 0},
+                               {37, 211, 0}, {201, 61, 0},  {3, 287, 0}};
+    for (size_t i = 0; i < marks.size(); i++)
+        FillPixelArray(&rp_, marks[i].x, marks[i].y, 1, 1, 0x00010203 * ULONG(i + 1));
+    host_Surface* screen = host_AllocSurface(kWidth, kHeight);
+    host_ComposeScreen(screen);
+    for (Mark& m : marks) m.colour = screen->pixels[size_t(m.y) * screen->stride + m.x] & 0xFFFFFF;
+    const long unique = std::count_if(marks.begin(), marks.end(), [&](const Mark& m) {
+        return std::count_if(screen->pixels, screen->pixels + size_t(kHeight) * screen->stride,
+                             [&](uint32_t p) { return (p & 0xFFFFFF) == m.colour; }) == 1;
+    });
+    host_FreeSurface(screen);
+    ASSERT_EQ(unique, long(marks.size()));
+
+    for (const Box want : {Box{0, 0, 600, 500}, Box{0, 0, 300, 700}}) {
+        SCOPED_TRACE(describe(want));
+        ASSERT_EQ(std::system(("xdotool search --name '^Velura$' windowmove 0 0 windowsize " +
+                               std::to_string(want.w) + " " + std::to_string(want.h))
+                                  .c_str()),
+                  0);
+        // Each mark's pixels on the X screen, and from the first two the picture's scale and corner, once
+        // the picture fills one side of the resized window.
+        std::vector<Box> shown(marks.size());
+        double scaleX = 0, scaleY = 0, left = 0, top = 0;
+        bool laidOut = false;
+        for (const auto deadline = Clock::now() + 10s; !laidOut && Clock::now() < deadline;) {
+            Image grab;
+            Box box;
+            if (!grabScreen(&grab) || !windowBox(&box) || !(box == want)) continue;
+            for (size_t i = 0; i < marks.size(); i++) {
+                int x0 = grab.width, y0 = grab.height, x1 = -1, y1 = -1;
+                for (int y = 0; y < grab.height; y++)
+                    for (int x = 0; x < grab.width; x++)
+                        if (grab.at(x, y) == marks[i].colour) {
+                            x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x),
+                            y1 = std::max(y1, y);
+                        }
+                shown[i] = {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+            }
+            if (!std::all_of(shown.begin(), shown.end(), [](const Box& b) { return b.w > 0; })) continue;
+            scaleX = double(shown[1].x - shown[0].x) / (marks[1].x - marks[0].x);
+            scaleY = double(shown[1].y - shown[0].y) / (marks[1].y - marks[0].y);
+            left = shown[0].x - marks[0].x * scaleX;
+            top = shown[0].y - marks[0].y * scaleY;
+            laidOut = std::abs(kWidth * scaleX - want.w) <= 2 || std::abs(kHeight * scaleY - want.h) <= 2;
+        }
+        ASSERT_TRUE(laidOut);
+        // One scale both ways, the picture centred.
+        EXPECT_NEAR(scaleX, scaleY, 0.02);
+        EXPECT_NEAR(left - want.x, want.x + want.w - (left + kWidth * scaleX), 3) << left;
+        EXPECT_NEAR(top - want.y, want.y + want.h - (top + kHeight * scaleY), 3) << top;
+
+        for (size_t i = 2; i < marks.size(); i++) {
+            const Box& at = shown[i];
+            const std::string click = "xdotool mousemove " + std::to_string(at.x + at.w / 2) + " " +
+                                      std::to_string(at.y + at.h / 2) + " click 1";
+            ASSERT_EQ(std::system(click.c_str()), 0);
+            bool got = false;
+            until([&](const Received& r) {
+                if (r.message != HM_LBUTTONDOWN) return false;
+                EXPECT_EQ(host_PointX(r.lParam), marks[i].x) << click;
+                EXPECT_EQ(host_PointY(r.lParam), marks[i].y) << click;
+                return got = true;
+            });
+            EXPECT_TRUE(got) << click;
+        }
     }
 }
 
@@ -508,6 +610,49 @@ TEST_F(SdlDisplay, AnIdleDisplaySleeps) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
     EXPECT_LT(used.count() * 20, elapsed.count())
         << "used " << used.count() << " us of CPU in " << elapsed.count() << " us of idleness";
+}
+
+// Without a zoom asked for, the window takes the largest whole zoom that fits the desktop's usable area
+// (without the panels of _NET_WORKAREA); a zoom that does not fit makes it smaller, its aspect kept. Either
+// way it lies inside that area, centred.
+TEST(SdlWindow, FitsTheDesktopsUsableArea) {
+    if (!onPath("Xvfb") || !onPath("xdotool") || !onPath("xprop"))
+        GTEST_SKIP() << "Xvfb, xdotool or xprop is not installed (packages xvfb, xdotool, x11-utils)";
+    struct Case {
+        const char* workArea; // none: the whole screen of 1024 x 768
+        int zoom;
+        Box want;
+    };
+    const Case cases[] = {
+        {nullptr, 0, {272, 64, 480, 640}},
+        {"0, 40, 1024, 600", 0, {392, 180, 240, 320}},
+        {nullptr, 3, {224, 0, 576, 768}},
+        {"0, 24, 1024, 744", 3, {233, 24, 558, 744}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.workArea ? c.workArea : "the whole screen") + ", zoom " +
+                     std::to_string(c.zoom));
+        VirtualDisplay xvfb;
+        const std::string why = xvfb.start("1024x768x24");
+        ASSERT_TRUE(why.empty()) << why;
+        unsetenv("WAYLAND_DISPLAY");
+        setenv("DISPLAY", xvfb.name().c_str(), 1);
+        if (c.workArea) {
+            ASSERT_EQ(std::system((std::string("xprop -root -format _NET_WORKAREA 32c -set _NET_WORKAREA '") +
+                                   c.workArea + "'")
+                                      .c_str()),
+                      0);
+        }
+        host_InitWindowSystem(kWidth, kHeight);
+        host_DisplayOptions options;
+        options.zoom = c.zoom;
+        ASSERT_TRUE(host_StartSDL(options));
+        Box box;
+        EXPECT_TRUE(windowBox(&box));
+        EXPECT_EQ(box, c.want) << describe(box);
+        host_StopSDL();
+        host_CleanupWindowSystem();
+    }
 }
 
 TEST(SdlStart, WithoutADisplayItSaysWhyAndStartsNothing) {

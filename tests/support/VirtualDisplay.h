@@ -1,5 +1,5 @@
 // A virtual X display of a test's own (Xvfb) and the small process helpers it needs: finding a program,
-// starting one with its output discarded, and waiting for it with a limit.
+// starting one with its output discarded or read, and waiting for it with a limit.
 #pragma once
 
 #include <fcntl.h>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -53,6 +54,18 @@ inline pid_t spawn(const std::vector<std::string>& args) {
     return rc == 0 ? pid : -1;
 }
 
+// What a shell command prints.
+inline std::string capture(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+        pclose(p);
+    }
+    return out;
+}
+
 // Waits for a child at most `limit`, killing it after that; its exit status, -1 when killed.
 inline int reap(pid_t pid, std::chrono::milliseconds limit, int firstSignal = 0) {
     if (firstSignal) kill(pid, firstSignal);
@@ -73,12 +86,14 @@ inline int reap(pid_t pid, std::chrono::milliseconds limit, int firstSignal = 0)
 class VirtualDisplay {
   public:
     ~VirtualDisplay() { stop(); }
-    std::string start() {
+    // `screen`: WIDTHxHEIGHTxDEPTH.
+    std::string start(const std::string& screen = "640x800x24") {
         int fds[2];
         if (pipe(fds) != 0) return "no pipe";
         fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-        pid_ = spawn(
-            {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "640x800x24", "-nolisten", "tcp"});
+        // Without a reset when the last client goes, what a test puts on the root window stays there.
+        pid_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten",
+                      "tcp", "-noreset"});
         close(fds[1]);
         if (pid_ < 0) {
             close(fds[0]);
@@ -112,6 +127,7 @@ class VirtualDisplay {
 
 } // namespace virtual_display
 
+using virtual_display::capture;
 using virtual_display::onPath;
 using virtual_display::reap;
 using virtual_display::spawn;
