@@ -970,7 +970,7 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
         return 0;
     case TAL_HandleIDCMP:
         if (base && base->current_tool)
-            return Tal_DoMethod(base->current_tool, TAL_HandleToolInput, handleOf(self), args[0]);
+            return Tal_DoMethod(base->current_tool, TAL_HandleToolInput, self, args[0]);
         return 2;
     case TAL_AskMinMax: {
         Tal_Box* box = self->damage_rect;

@@ -1,0 +1,404 @@
+// Display redraw: an image rectangle is mapped to the view, clipped to what is visible, built into
+// interleaved 24-bit lines at the view's scale (as it is, nearest or bilinear) in the one shared redraw
+// buffer, and written to the view's window band by band. The standard renderer and the full-screen one
+// live here; the 12-bit dithering renderer has a file of its own.
+#include "Vlr/lib/redraw.h"
+#include "ui/Window.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kLockTag = "Vlr/lib/redraw";
+constexpr LONG kBufferRows = 33;            // a band: the band height setting (32) + 1
+constexpr LONG kMaxSpan = 4096;             // the widest screen
+constexpr uint64_t kDivide65025 = 16909061; // n ÷ 65025 = n × this >> 40 for every n below 2^24
+
+std::atomic<const std::atomic<LONG>*> redrawModeSetting{nullptr};
+std::atomic<const std::atomic<LONG>*> interpolatedSetting{nullptr};
+std::atomic<LONG> bufferWidthWanted{0};
+
+// The column table of the span being drawn; used under the redraw-buffer lock only.
+LONG spanColumns[kMaxSpan];
+UBYTE spanFractions[kMaxSpan];
+
+Tal_ImageBase* engine() {
+    return Tal_GetImageBase();
+}
+
+LONG screenWidthFor(Tal_DrawInfo* di) {
+    Tal_ImageBase* base = engine();
+    for (ULONG screen : {base ? base->redraw_screen : 0u, di ? di->screenObject : 0u}) {
+        if (!screen) continue;
+        if (auto* s = reinterpret_cast<Screen*>(Tal_DoMethod(screen, 0x004601B8)); s && s->Width > 0)
+            return s->Width;
+    }
+    const LONG width = host_ScreenWidth();
+    return width > 0 ? width : 240;
+}
+
+bool allocated(const Tal_Image* image) {
+    return image->alloc_state.load() == 1;
+}
+
+// The visible part, and the scroll position and visible size that follow from it.
+bool visibleArea(Tal_ImageView* view, LONG* x0, LONG* y0, LONG* x1, LONG* y1) {
+    if (!Tal__ViewVisibleRect(view, x0, y0, x1, y1)) return false;
+    view->scroll_x = *x0 - view->layout_box->x;
+    view->scroll_y = *y0 - view->layout_box->y;
+    view->visible_w = *x1 - *x0 + 1;
+    view->visible_h = *y1 - *y0 + 1;
+    return true;
+}
+
+bool smoothing(const Tal_ImageView* view) {
+    if (view->interpolation == 1) return false;
+    if (view->interpolation == 2) return true;
+    const Tal_ImageBase* base = engine();
+    const LONG thumbW = base ? base->thumb_width : 50, thumbH = base ? base->thumb_height : 39;
+    return Tal__InterpolatedDisplay() || (view->shown_w <= thumbW && view->shown_h <= thumbH);
+}
+
+// The feedback of the current layer's live action belongs on top of the picture in its first view.
+void drawLiveFeedback(Tal_ImageView* view, Tal_Image* image) {
+    Tal_Image* layer = image->current_layer;
+    if (!layer || !layer->live_action || image->first_view != view) return;
+    const ULONG action = layer->live_action;
+    layer->live_action = 0;
+    Tal_DoMethod(action, 0x1389003C);
+    Tal_DoMethod(action, 0x13890032);
+    layer->live_action = action;
+}
+
+// The interleaved line of one screen row of a 24-bit (or 96-bit, unscaled) picture, output pixels
+// first..last counted from the shown picture's left.
+void buildLine(const Tal_RedrawJob& j, const Tal_SmoothColumns& columns, LONG screenRow, LONG first,
+               LONG last, UBYTE* out) {
+    const Tal_Image* image = j.image;
+    const LONG row = Tal__ImageRow(j, screenRow);
+    if (image->depth == 8) {
+        Tal_MakeScaledGreyLine(out, image->grey[row], first, last, ULONG((uint64_t(j.W) << 16) / j.DW));
+    } else if (j.DW == j.W) {
+        if (image->depth == 96)
+            Tal_MakeRGBLine32f(image->fred[row] + first, image->fgreen[row] + first,
+                               image->fblue[row] + first, out, last - first + 1);
+        else
+            Tal_MakeRGBLine(image->red[row] + first, image->green[row] + first, image->blue[row] + first, out,
+                            last - first + 1);
+    } else if (j.smooth) {
+        const int64_t position = (int64_t(screenRow - j.T) * j.H << 8) / j.DH;
+        const LONG k = LONG(std::clamp<int64_t>(position >> 8, 0, j.H - 1));
+        const LONG k1 = std::min(k + 1, j.H - 1);
+        const UBYTE* const rows0[3] = {image->red[k], image->green[k], image->blue[k]};
+        const UBYTE* const rows1[3] = {image->red[k1], image->green[k1], image->blue[k1]};
+        Tal__SmoothLine(rows0, rows1, j.W - 1, LONG(position & 255), columns, out);
+    } else {
+        Tal_MakeScaledRGBLine(image->red[row], image->green[row], image->blue[row], out, first, last,
+                              ULONG((uint64_t(j.W) << 16) / j.DW));
+    }
+}
+
+// Builds the rectangle in spans no wider than the buffer and bands of its rows, and writes each band.
+void renderBands(const Tal_RedrawJob& j, bool fullScreen) {
+    Tal_RedrawTarget target(j, j.x0, j.y0, j.x1, j.y1);
+    if (!target) return;
+    const LONG spanWidth = std::min<LONG>(target.width(), kMaxSpan);
+    const bool scaledSmooth = j.smooth && j.DW != j.W && j.image->depth == 24;
+    const bool carry = fullScreen && Tal__RedrawMode() == TAL_REDRAW_MODE_12BIT && j.image->depth != 8;
+    for (LONG left = j.x0; left <= j.x1; left += spanWidth) {
+        const LONG right = std::min(j.x1, left + spanWidth - 1);
+        const LONG first = left - j.L, last = right - j.L, n = right - left + 1;
+        Tal_SmoothColumns columns{spanColumns, spanFractions, 0};
+        if (scaledSmooth) Tal__SmoothColumnTable(&columns, first, last, j.W, j.DW);
+        // The serpentine carry of the full-screen renderer runs through the whole rectangle.
+        LONG carries[3] = {0, 0, 0};
+        for (LONG top = j.y0; top <= j.y1; top += target.height()) {
+            const LONG rows = std::min(target.height(), j.y1 - top + 1);
+            for (LONG r = 0; r < rows; r++) {
+                UBYTE* out = target.row(r);
+                buildLine(j, columns, top + r, first, last, out);
+                if (!carry) continue;
+                const bool leftward = ((top + r) & 1) != 0;
+                for (LONG i = 0; i < n; i++) {
+                    UBYTE* p = out + 3 * size_t(leftward ? n - 1 - i : i);
+                    for (int c = 0; c < 3; c++) {
+                        const LONG v = std::min<LONG>(255, p[c] + carries[c]);
+                        p[c] = UBYTE(v);
+                        carries[c] = v & 15;
+                    }
+                }
+            }
+            target.write(left, top, n, rows);
+        }
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// Settings and the buffer.
+
+bool Tal__ViewVisibleRect(const Tal_ImageView* view, LONG* x0, LONG* y0, LONG* x1, LONG* y1) {
+    const Tal_Box* b = view->layout_box;
+    if (!b || b->width <= 0 || b->height <= 0) return false;
+    *x0 = b->x;
+    *y0 = b->y;
+    *x1 = b->x + b->width - 1;
+    *y1 = b->y + b->height - 1;
+    if (const Region* clip = b->clipRegion) {
+        *x0 = std::max<LONG>(*x0, clip->bounds.MinX);
+        *y0 = std::max<LONG>(*y0, clip->bounds.MinY);
+        *x1 = std::min<LONG>(*x1, clip->bounds.MaxX);
+        *y1 = std::min<LONG>(*y1, clip->bounds.MaxY);
+    }
+    *x0 = std::max<LONG>(*x0, 0);
+    *y0 = std::max<LONG>(*y0, 0);
+    return *x0 <= *x1 && *y0 <= *y1;
+}
+
+void Tal__UseDisplaySettings(const std::atomic<LONG>* redrawMode, const std::atomic<LONG>* interpolated) {
+    redrawModeSetting = redrawMode;
+    interpolatedSetting = interpolated;
+}
+
+LONG Tal__RedrawMode() {
+    const std::atomic<LONG>* s = redrawModeSetting.load();
+    return s ? s->load() : 0;
+}
+
+LONG Tal__InterpolatedDisplay() {
+    const std::atomic<LONG>* s = interpolatedSetting.load();
+    return s ? s->load() : 0;
+}
+
+ULONG Tal__InitRedraw(ULONG screen) {
+    if (Tal_ImageBase* base = engine()) base->redraw_screen = screen;
+    return screen ? 1 : 0;
+}
+
+Tal_VideoData* Tal__LockRedrawBuffer(Tal_DrawInfo* drawInfo) {
+    Tal_ImageBase* base = engine();
+    if (!base) return nullptr;
+    ObtainSemaphore(&base->redraw_lock);
+    if (!base->redraw_buffer) {
+        LONG width = bufferWidthWanted.load();
+        if (width <= 0) width = screenWidthFor(drawInfo);
+        UBYTE* bits = nullptr;
+        ULONG rowBytes = 0;
+        base->redraw_buffer = Tal__AllocVideoData(drawInfo ? drawInfo->screen : nullptr, width, kBufferRows,
+                                                  24, &bits, &rowBytes);
+    }
+    return base->redraw_buffer;
+}
+
+void Tal__UnlockRedrawBuffer(Tal_DrawInfo*) {
+    if (Tal_ImageBase* base = engine()) ReleaseSemaphore(&base->redraw_lock);
+}
+
+void Tal__FreeRedrawBuffer() {
+    Tal_ImageBase* base = engine();
+    if (!base) return;
+    SemaphoreGuard guard(&base->redraw_lock);
+    Tal__FreeVideoData(base->redraw_buffer);
+    base->redraw_buffer = nullptr;
+}
+
+void Tal__SetRedrawBufferWidth(LONG width) {
+    bufferWidthWanted = std::clamp<LONG>(width, 0, kMaxSpan);
+    Tal__FreeRedrawBuffer();
+}
+
+Tal_RedrawTarget::Tal_RedrawTarget(const Tal_RedrawJob& job, LONG x0, LONG y0, LONG x1, LONG y1)
+    : view_(job.viewHandle) {
+    drawInfo_ = Tal_LockDrawInfoAreaDebug(view_, x0, y0, x1 - x0 + 1, y1 - y0 + 1, kLockTag, __LINE__);
+    if (!drawInfo_) return;
+    bufferLocked_ = true;
+    buffer_ = Tal__LockRedrawBuffer(drawInfo_);
+}
+
+Tal_RedrawTarget::~Tal_RedrawTarget() {
+    if (bufferLocked_) Tal__UnlockRedrawBuffer(drawInfo_);
+    if (drawInfo_) Tal_UnlockDrawInfoDebug(view_, kLockTag, __LINE__);
+}
+
+void Tal_RedrawTarget::write(LONG x, LONG y, LONG w, LONG rows, LONG firstRow) const {
+    WritePixelArray(buffer_->bits, 0, firstRow, LONG(buffer_->bytesPerRow), drawInfo_->rastPort, x, y, w,
+                    rows, buffer_);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Bilinear lines.
+
+void Tal_MakeSmoothScaledRGBLine(const UBYTE* red, const UBYTE* green, const UBYTE* blue, size_t row_stride,
+                                 UBYTE* out, LONG first, LONG last, LONG screen_row, LONG image_width,
+                                 LONG image_height, LONG shown_width, LONG shown_height) {
+    if (image_width < 1 || image_height < 1 || shown_width < 1 || shown_height < 1) return;
+    const int64_t rowPosition = (int64_t(screen_row) * image_height << 8) / shown_height;
+    const int64_t k = std::clamp<int64_t>(rowPosition >> 8, 0, image_height - 1);
+    const int64_t k1 = std::min<int64_t>(k + 1, image_height - 1);
+    const uint64_t fy = uint64_t(rowPosition & 255);
+    const UBYTE* planes[3] = {blue, green, red};
+    for (LONG i = first; i <= last; i++) {
+        const int64_t p = (int64_t(image_width) * i << 8) / shown_width;
+        const int64_t m = std::clamp<int64_t>(p >> 8, 0, image_width - 1);
+        const int64_t m1 = std::min<int64_t>(m + 1, image_width - 1);
+        const uint64_t fx = uint64_t(p & 255);
+        UBYTE* o = out + 3 * size_t(i - first);
+        for (int c = 0; c < 3; c++) {
+            const UBYTE* r0 = planes[c] + size_t(k) * row_stride;
+            const UBYTE* r1 = planes[c] + size_t(k1) * row_stride;
+            const uint64_t sum = r0[m] * (255 - fx) * (255 - fy) + r0[m1] * fx * (255 - fy) +
+                                 r1[m] * (255 - fx) * fy + r1[m1] * fx * fy;
+            o[c] = UBYTE(sum / 65025);
+        }
+    }
+}
+
+void Tal__SmoothColumnTable(Tal_SmoothColumns* columns, LONG first, LONG last, LONG W, LONG DW) {
+    LONG n = 0;
+    for (LONG i = first; i <= last; i++, n++) {
+        const int64_t p = (int64_t(W) * i << 8) / DW;
+        columns->column[n] = LONG(std::clamp<int64_t>(p >> 8, 0, W - 1));
+        columns->fraction[n] = UBYTE(p & 255);
+    }
+    columns->count = n;
+}
+
+void Tal__SmoothLine(const UBYTE* const rows0[3], const UBYTE* const rows1[3], LONG lastColumn, LONG fy,
+                     const Tal_SmoothColumns& columns, UBYTE* out) {
+    const uint32_t wy1 = uint32_t(fy), wy0 = 255 - wy1;
+    const UBYTE* r0 = rows0[0];
+    const UBYTE* g0 = rows0[1];
+    const UBYTE* b0 = rows0[2];
+    const UBYTE* r1 = rows1[0];
+    const UBYTE* g1 = rows1[1];
+    const UBYTE* b1 = rows1[2];
+    for (LONG i = 0; i < columns.count; i++) {
+        const LONG m = columns.column[i];
+        const LONG m1 = m < lastColumn ? m + 1 : m;
+        const uint32_t wx1 = columns.fraction[i], wx0 = 255 - wx1;
+        auto mix = [&](const UBYTE* a, const UBYTE* b) {
+            const uint64_t top = a[m] * wx0 + a[m1] * wx1, bottom = b[m] * wx0 + b[m1] * wx1;
+            return UBYTE(((top * wy0 + bottom * wy1) * kDivide65025) >> 40);
+        };
+        out[3 * i] = mix(b0, b1);
+        out[3 * i + 1] = mix(g0, g1);
+        out[3 * i + 2] = mix(r0, r1);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Renderers and the redraw of a rectangle.
+
+void Tal__RenderStandard(const Tal_RedrawJob& job) {
+    // A float picture is drawn only as it is.
+    if (job.image->depth == 96 && job.DW != job.W) return;
+    renderBands(job, false);
+}
+
+void Tal__RenderFullScreen(const Tal_RedrawJob& job) {
+    if (job.image->depth == 96 && job.DW != job.W) return;
+    Tal_RedrawJob j = job;
+    j.smooth = job.image->depth != 8; // scaled lines always bilinear, grey pictures nearest
+    renderBands(j, true);
+}
+
+void Tal_RedrawImageView(Tal_ImageView* view, LONG x0, LONG y0, LONG x1, LONG y1) {
+    if (!view || !view->layout_box || !view->image) return;
+    Tal_Image* image = view->image;
+    // The image is validated by its lock before anything of it is read.
+    if (!Tal_LockImageA(image, TAL_LOCK_READ, 0)) return;
+    if (image->header.handle != view->image_handle || image->redraw_enable.load() < 1 || !allocated(image) ||
+        image->width < 1 || image->height < 1 || view->shown_w < 1 || view->shown_h < 1) {
+        Tal_UnlockImageA(image, TAL_LOCK_READ, 0);
+        return;
+    }
+    Tal_RedrawJob j{};
+    j.view = view;
+    j.viewHandle = view->header.handle;
+    j.image = image;
+    j.W = image->width;
+    j.H = image->height;
+    j.DW = view->shown_w;
+    j.DH = view->shown_h;
+    j.L = view->layout_box->x;
+    j.T = view->layout_box->y;
+    j.smooth = smoothing(view);
+    if (j.smooth) {
+        // Interpolation spreads each pixel into its neighbours.
+        x0--;
+        y0--;
+        x1++;
+        y1++;
+    }
+    x0 = std::max<LONG>(x0, 0);
+    y0 = std::max<LONG>(y0, 0);
+    x1 = std::min(x1, j.W - 1);
+    y1 = std::min(y1, j.H - 1);
+    image->redraw_busy++;
+    if (x0 <= x1 && y0 <= y1 && visibleArea(view, &j.vx0, &j.vy0, &j.vx1, &j.vy1)) {
+        j.rawX0 = Tal__ScreenX(j, x0);
+        j.rawX1 = std::max(j.rawX0, LONG(j.L + int64_t(x1 + 1) * j.DW / j.W - 1));
+        j.rawY0 = j.T + LONG(int64_t(y0) * j.DH / j.H);
+        j.rawY1 = std::max(j.rawY0, LONG(j.T + int64_t(y1 + 1) * j.DH / j.H - 1));
+        j.x0 = std::max(j.rawX0, j.vx0);
+        j.y0 = std::max(j.rawY0, j.vy0);
+        j.x1 = std::min(j.rawX1, j.vx1);
+        j.y1 = std::min(j.rawY1, j.vy1);
+        if (j.x0 <= j.x1 && j.y0 <= j.y1) {
+            if (view->full_screen)
+                Tal__RenderFullScreen(j);
+            else if (Tal__RedrawMode() == TAL_REDRAW_MODE_12BIT && image->depth == 24)
+                Tal__Render12Bit(j);
+            else
+                Tal__RenderStandard(j);
+        }
+    }
+    drawLiveFeedback(view, image);
+    view->redraw_pending = 0;
+    image->redraw_busy--;
+    Tal_UnlockImageA(image, TAL_LOCK_READ, 0);
+}
+
+namespace {
+
+// The first view of a top image, with the rectangle clamped to it, under the image's lock.
+void redrawInFirstView(Tal_Image* image, LONG x0, LONG y0, LONG x1, LONG y1) {
+    if (!image || !Tal_LockImageA(image, TAL_LOCK_READ, 0)) return;
+    if (allocated(image) && image->first_view) {
+        x0 = std::max<LONG>(x0, 0);
+        y0 = std::max<LONG>(y0, 0);
+        x1 = std::min(x1, image->width - 1);
+        y1 = std::min(y1, image->height - 1);
+        if (x0 <= x1 && y0 <= y1) Tal_RedrawImageView(image->first_view, x0, y0, x1, y1);
+    }
+    Tal_UnlockImageA(image, TAL_LOCK_READ, 0);
+}
+
+} // namespace
+
+void Tal_RedrawImage(Tal_Image* image, LONG x0, LONG y0, LONG x1, LONG y1) {
+    redrawInFirstView(image, x0, y0, x1, y1);
+}
+
+void Tal_FullRedrawImage(Tal_Image* image) {
+    if (image) redrawInFirstView(image, 0, 0, image->width - 1, image->height - 1);
+}
+
+void Tal_RedrawLayer(Tal_Image* layer, LONG x0, LONG y0, LONG x1, LONG y1) {
+    if (!layer || !Tal__IsLiveImage(layer)) return;
+    // The layer's place in each image above it.
+    Tal_Image* top = layer;
+    for (int depth = 0; top->parent && depth < 64; depth++) {
+        x0 += top->layer_x;
+        x1 += top->layer_x;
+        y0 += top->layer_y;
+        y1 += top->layer_y;
+        top = top->parent;
+    }
+    if (top != layer) redrawInFirstView(top, x0, y0, x1, y1);
+}
+
+void Tal_FullRedrawLayer(Tal_Image* layer) {
+    if (layer) Tal_RedrawLayer(layer, 0, 0, layer->width - 1, layer->height - 1);
+}
