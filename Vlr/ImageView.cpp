@@ -782,7 +782,9 @@ LONG Tal_SnapToGrid(LONG v, LONG size, LONG offset) {
         q--;
         r += g;
     }
-    return LONG(r < g / 2 ? q * g - offset : q * g - offset + g);
+    // The nearer line; halfway goes up. (r < g ÷ 2 would move every position of a grid of 1, and take the
+    // farther line at r = g ÷ 2 of an odd grid.)
+    return LONG(2 * r < g ? q * g - offset : q * g - offset + g);
 }
 
 LONG Tal_ToolWindowToImageX(Tal_Image* image, LONG x) {

@@ -62,8 +62,9 @@ LONG Tal_ToolWindowToImageY(Tal_Image* image, LONG y);
 LONG Tal_ToolWindowToLayerX(Tal_Image* layer, LONG x);
 LONG Tal_ToolWindowToLayerY(Tal_Image* layer, LONG y);
 
-// The nearest line of a grid of `size` (below 1 counts as 10) shifted by `offset`: floor division, so that
-// negative positions snap like positive ones. Used by the tool mapping when snapping is on.
+// The nearest line of a grid of `size` (below 1 counts as 10) shifted by `offset` (halfway goes to the
+// next line): floor division, so that negative positions snap like positive ones. Used by the tool
+// mapping when snapping is on.
 LONG Tal_SnapToGrid(LONG v, LONG size, LONG offset);
 
 // The shown size (image size × magnification) within 1 … 8 × the image size (and the largest box, 32767);

@@ -13,6 +13,7 @@ constexpr const char* kLockTag = "Vlr/lib/redraw";
 constexpr LONG kBufferRows = 33;            // a band: the band height setting (32) + 1
 constexpr LONG kMaxSpan = 4096;             // the widest screen
 constexpr uint64_t kDivide65025 = 16909061; // n ÷ 65025 = n × this >> 40 for every n below 2^24
+constexpr LONG kWholeImage = 0x7FFFFFFF;    // a right or bottom edge: the image's own
 
 std::atomic<const std::atomic<LONG>*> redrawModeSetting{nullptr};
 std::atomic<const std::atomic<LONG>*> interpolatedSetting{nullptr};
@@ -382,11 +383,16 @@ void Tal_RedrawImage(Tal_Image* image, LONG x0, LONG y0, LONG x1, LONG y1) {
 }
 
 void Tal_FullRedrawImage(Tal_Image* image) {
-    if (image) redrawInFirstView(image, 0, 0, image->width - 1, image->height - 1);
+    // The size is read under the lock: the rectangle is clamped there.
+    redrawInFirstView(image, 0, 0, kWholeImage, kWholeImage);
 }
 
 void Tal_RedrawLayer(Tal_Image* layer, LONG x0, LONG y0, LONG x1, LONG y1) {
-    if (!layer || !Tal__IsLiveImage(layer)) return;
+    if (!layer || !Tal_LockImageA(layer, TAL_LOCK_READ, 0)) return;
+    if (x1 == kWholeImage) {
+        x1 = layer->width - 1;
+        y1 = layer->height - 1;
+    }
     // The layer's place in each image above it.
     Tal_Image* top = layer;
     for (int depth = 0; top->parent && depth < 64; depth++) {
@@ -396,9 +402,10 @@ void Tal_RedrawLayer(Tal_Image* layer, LONG x0, LONG y0, LONG x1, LONG y1) {
         y1 += top->layer_y;
         top = top->parent;
     }
+    Tal_UnlockImageA(layer, TAL_LOCK_READ, 0);
     if (top != layer) redrawInFirstView(top, x0, y0, x1, y1);
 }
 
 void Tal_FullRedrawLayer(Tal_Image* layer) {
-    if (layer) Tal_RedrawLayer(layer, 0, 0, layer->width - 1, layer->height - 1);
+    Tal_RedrawLayer(layer, 0, 0, kWholeImage, kWholeImage);
 }
