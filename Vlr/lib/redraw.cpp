@@ -6,6 +6,11 @@
 #include "ui/Window.h"
 
 #include <algorithm>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -86,13 +91,18 @@ void buildLine(const Tal_RedrawJob& j, const Tal_SmoothColumns& columns, LONG sc
         else
             Tal_MakeRGBLine(image->red[row] + first, image->green[row] + first, image->blue[row] + first, out,
                             last - first + 1);
+    } else if (j.smooth && j.W == 1) {
+        // The fast line reads two columns at once: a picture one pixel wide takes the rule as it is.
+        Tal_MakeSmoothScaledRGBLine(image->red[0], image->green[0], image->blue[0],
+                                    size_t(image->red[1] - image->red[0]), out, first, last, screenRow - j.T,
+                                    j.W, j.H, j.DW, j.DH);
     } else if (j.smooth) {
         const int64_t position = (int64_t(screenRow - j.T) * j.H << 8) / j.DH;
         const LONG k = LONG(std::clamp<int64_t>(position >> 8, 0, j.H - 1));
         const LONG k1 = std::min(k + 1, j.H - 1);
         const UBYTE* const rows0[3] = {image->red[k], image->green[k], image->blue[k]};
         const UBYTE* const rows1[3] = {image->red[k1], image->green[k1], image->blue[k1]};
-        Tal__SmoothLine(rows0, rows1, j.W - 1, LONG(position & 255), columns, out);
+        Tal__SmoothLine(rows0, rows1, LONG(position & 255), columns, out);
     } else {
         Tal_MakeScaledRGBLine(image->red[row], image->green[row], image->blue[row], out, first, last,
                               ULONG((uint64_t(j.W) << 16) / j.DW));
@@ -259,32 +269,114 @@ void Tal__SmoothColumnTable(Tal_SmoothColumns* columns, LONG first, LONG last, L
     LONG n = 0;
     for (LONG i = first; i <= last; i++, n++) {
         const int64_t p = (int64_t(W) * i << 8) / DW;
-        columns->column[n] = LONG(std::clamp<int64_t>(p >> 8, 0, W - 1));
-        columns->fraction[n] = UBYTE(p & 255);
+        LONG m = LONG(std::clamp<int64_t>(p >> 8, 0, W - 1));
+        LONG f = LONG(p & 255);
+        // The last column mixes with itself: all of it, as the column before at its full weight gives.
+        if (m == W - 1 && W > 1) {
+            m = W - 2;
+            f = 255;
+        }
+        columns->column[n] = m;
+        columns->fraction[n] = UBYTE(f);
     }
     columns->count = n;
 }
 
-void Tal__SmoothLine(const UBYTE* const rows0[3], const UBYTE* const rows1[3], LONG lastColumn, LONG fy,
-                     const Tal_SmoothColumns& columns, UBYTE* out) {
-    const uint32_t wy1 = uint32_t(fy), wy0 = 255 - wy1;
-    const UBYTE* r0 = rows0[0];
-    const UBYTE* g0 = rows0[1];
-    const UBYTE* b0 = rows0[2];
-    const UBYTE* r1 = rows1[0];
-    const UBYTE* g1 = rows1[1];
-    const UBYTE* b1 = rows1[2];
-    for (LONG i = 0; i < columns.count; i++) {
-        const LONG m = columns.column[i];
-        const LONG m1 = m < lastColumn ? m + 1 : m;
-        const uint32_t wx1 = columns.fraction[i], wx0 = 255 - wx1;
-        auto mix = [&](const UBYTE* a, const UBYTE* b) {
-            const uint64_t top = a[m] * wx0 + a[m1] * wx1, bottom = b[m] * wx0 + b[m1] * wx1;
-            return UBYTE(((top * wy0 + bottom * wy1) * kDivide65025) >> 40);
+namespace {
+
+// One output value: a × (255 − f) + b × f is a × 255 + (b − a) × f, one product a weight instead of two.
+// The two columns of a row are read together.
+inline UBYTE smoothValue(const UBYTE* top, const UBYTE* bottom, LONG m, int32_t wx, int32_t wy) {
+    uint16_t a, b;
+    std::memcpy(&a, top + m, 2);
+    std::memcpy(&b, bottom + m, 2);
+    const int32_t a0 = a & 0xFF, a1 = a >> 8, b0 = b & 0xFF, b1 = b >> 8;
+    const int32_t upper = a0 * 255 + (a1 - a0) * wx;
+    const int32_t lower = b0 * 255 + (b1 - b0) * wx;
+    const uint32_t sum = uint32_t(upper * 255 + (lower - upper) * wy);
+    return UBYTE((uint64_t(sum) * kDivide65025) >> 40);
+}
+
+#ifdef __SSE2__
+// Eight output values of one channel at once. The horizontal mixes fit 16-bit lanes (at most 255 × 255);
+// the vertical sums are taken in 32 bits; the division by 65025 is a float product (every sum below 2^24
+// is exact in a float) put right by the remainder.
+inline __m128i smoothEight(const UBYTE* top, const UBYTE* bottom, const LONG* m, __m128i fx, __m128i gx,
+                           __m128i wy0, __m128i wy1) {
+    auto pairs = [m](const UBYTE* row) {
+        auto at = [&](int k) {
+            uint16_t v;
+            std::memcpy(&v, row + m[k], 2);
+            return int(v);
         };
-        out[3 * i] = mix(b0, b1);
-        out[3 * i + 1] = mix(g0, g1);
-        out[3 * i + 2] = mix(r0, r1);
+        __m128i v = _mm_cvtsi32_si128(at(0));
+        v = _mm_insert_epi16(v, at(1), 1);
+        v = _mm_insert_epi16(v, at(2), 2);
+        v = _mm_insert_epi16(v, at(3), 3);
+        v = _mm_insert_epi16(v, at(4), 4);
+        v = _mm_insert_epi16(v, at(5), 5);
+        v = _mm_insert_epi16(v, at(6), 6);
+        return _mm_insert_epi16(v, at(7), 7);
+    };
+    const __m128i low = _mm_set1_epi16(0xFF);
+    auto across = [&](__m128i p) {
+        return _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(p, low), gx),
+                             _mm_mullo_epi16(_mm_srli_epi16(p, 8), fx));
+    };
+    const __m128i upper = across(pairs(top)), lower = across(pairs(bottom));
+    const __m128i ul = _mm_mullo_epi16(upper, wy0), uh = _mm_mulhi_epu16(upper, wy0);
+    const __m128i ll = _mm_mullo_epi16(lower, wy1), lh = _mm_mulhi_epu16(lower, wy1);
+    auto divide = [](__m128i n) {
+        const __m128 f = _mm_cvtepi32_ps(n);
+        __m128i q = _mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(1.0f / 65025.0f)));
+        const __m128 r = _mm_sub_ps(f, _mm_mul_ps(_mm_cvtepi32_ps(q), _mm_set1_ps(65025.0f)));
+        q = _mm_add_epi32(q, _mm_castps_si128(_mm_cmplt_ps(r, _mm_setzero_ps())));
+        return _mm_sub_epi32(q, _mm_castps_si128(_mm_cmpge_ps(r, _mm_set1_ps(65025.0f))));
+    };
+    const __m128i first = divide(_mm_add_epi32(_mm_unpacklo_epi16(ul, uh), _mm_unpacklo_epi16(ll, lh)));
+    const __m128i second = divide(_mm_add_epi32(_mm_unpackhi_epi16(ul, uh), _mm_unpackhi_epi16(ll, lh)));
+    const __m128i words = _mm_packs_epi32(first, second);
+    return _mm_packus_epi16(words, words);
+}
+#endif
+
+} // namespace
+
+void Tal__SmoothLine(const UBYTE* const rows0[3], const UBYTE* const rows1[3], LONG fy,
+                     const Tal_SmoothColumns& columns, UBYTE* __restrict out) {
+    const LONG* column = columns.column;
+    const UBYTE* fraction = columns.fraction;
+    LONG i = 0;
+#ifdef __SSE2__
+    const __m128i wy0 = _mm_set1_epi16(short(255 - fy)), wy1 = _mm_set1_epi16(short(fy));
+    for (; i + 8 <= columns.count; i += 8) {
+        const __m128i fx = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(fraction + i)),
+                                             _mm_setzero_si128());
+        const __m128i gx = _mm_sub_epi16(_mm_set1_epi16(255), fx);
+        const __m128i b = smoothEight(rows0[2], rows1[2], column + i, fx, gx, wy0, wy1);
+        const __m128i g = smoothEight(rows0[1], rows1[1], column + i, fx, gx, wy0, wy1);
+        const __m128i r = smoothEight(rows0[0], rows1[0], column + i, fx, gx, wy0, wy1);
+        // Blue, green, red and a spare byte per pixel, then each pixel's three bytes.
+        const __m128i bg = _mm_unpacklo_epi8(b, g), r0 = _mm_unpacklo_epi8(r, _mm_setzero_si128());
+        const __m128i quads[2] = {_mm_unpacklo_epi16(bg, r0), _mm_unpackhi_epi16(bg, r0)};
+        UBYTE* o = out + 3 * size_t(i);
+        for (const __m128i& q : quads) {
+            const uint64_t p01 = uint64_t(_mm_cvtsi128_si64(q)),
+                           p23 = uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(q, q)));
+            const uint64_t first = (p01 & 0xFFFFFF) | (p01 >> 32 & 0xFFFFFF) << 24 | (p23 & 0xFFFF) << 48;
+            const uint32_t rest = uint32_t(p23 >> 16 & 0xFF) | uint32_t(p23 >> 32 & 0xFFFFFF) << 8;
+            std::memcpy(o, &first, 8);
+            std::memcpy(o + 8, &rest, 4);
+            o += 12;
+        }
+    }
+#endif
+    for (; i < columns.count; i++) {
+        const LONG m = column[i];
+        const int32_t wx = fraction[i];
+        out[3 * i] = smoothValue(rows0[2], rows1[2], m, wx, fy);
+        out[3 * i + 1] = smoothValue(rows0[1], rows1[1], m, wx, fy);
+        out[3 * i + 2] = smoothValue(rows0[0], rows1[0], m, wx, fy);
     }
 }
 

@@ -70,8 +70,9 @@ struct Tal_SmoothColumns {
     LONG count;
 };
 // Interpolates one output line from two source rows with the column table: the fast form of the bilinear
-// line, exact to Tal_MakeSmoothScaledRGBLine.
-void Tal__SmoothLine(const UBYTE* const rows0[3], const UBYTE* const rows1[3], LONG lastColumn, LONG fy,
+// line, exact to Tal_MakeSmoothScaledRGBLine. It reads each column with the one after it (the table never
+// names the last column): the picture must be at least 2 pixels wide.
+void Tal__SmoothLine(const UBYTE* const rows0[3], const UBYTE* const rows1[3], LONG fy,
                      const Tal_SmoothColumns& columns, UBYTE* out);
 // Fills a column table for output pixels first..last of a W-wide picture shown DW wide (positions
 // (W × i << 8) ÷ DW in 64 bits, i counted from the shown picture's left).

@@ -160,7 +160,7 @@ TEST(SmoothLine, FastPathEqualsTheRule) {
                                      &planes[2][size_t(k) * z.W]};
             const UBYTE* rows1[3] = {&planes[0][size_t(k1) * z.W], &planes[1][size_t(k1) * z.W],
                                      &planes[2][size_t(k1) * z.W]};
-            Tal__SmoothLine(rows0, rows1, z.W - 1, LONG(position & 255), table, fast.data());
+            Tal__SmoothLine(rows0, rows1, LONG(position & 255), table, fast.data());
             ASSERT_EQ(fast, general) << "row " << row;
         }
     }
@@ -173,7 +173,7 @@ TEST(SmoothLine, FastPathEqualsTheRule) {
         Tal_SmoothColumns table{columns.data(), fractions.data(), 0};
         Tal__SmoothColumnTable(&table, 0, 99, 64, 100);
         for (LONG fy = 0; fy < 256; fy += 17) {
-            Tal__SmoothLine(rows, rows, 63, fy, table, out.data());
+            Tal__SmoothLine(rows, rows, fy, table, out.data());
             ASSERT_EQ(std::count(out.begin(), out.end(), value), 300) << int(value) << " at " << fy;
         }
     }
@@ -347,6 +347,17 @@ TEST_F(View, ChangesOfThePictureAreRedrawn) {
     settle();
     EXPECT_NE(shot(view).at(view->layout_box->x, view->layout_box->y) >> 16, image->red[0][0]);
     image->redraw_enable = 1;
+    // A new format fits the picture again and names it in the title; so does a save.
+    Tal_DoMethod(handle(view), TAL_ViewSetMagnification, 300);
+    std::snprintf(image->file_path, sizeof image->file_path, "%s", "/pictures/sky.bmp");
+    Tal_ModifiedImageFormat(image);
+    settle();
+    EXPECT_EQ(magnification(view), 100);
+    EXPECT_STREQ(hostOf(view)->Title, "/pictures/sky.bmp - 60x40x24bit");
+    std::snprintf(image->file_path, sizeof image->file_path, "%s", "/pictures/sea.bmp");
+    Tal__AnnounceImageChange(image, TAL_CHANGE_SAVED, 0, 0, 59, 39);
+    settle();
+    EXPECT_STREQ(hostOf(view)->Title, "/pictures/sea.bmp - 60x40x24bit");
 }
 
 } // namespace
