@@ -120,20 +120,6 @@ LONG throughFirstView(Tal_Image* image, F f) {
     return result;
 }
 
-// A layer's place in its top image, and the top image.
-Tal_Image* layerPlace(Tal_Image* layer, LONG* dx, LONG* dy) {
-    *dx = *dy = 0;
-    if (!layer || !Tal_LockImageA(layer, TAL_LOCK_READ, 0)) return nullptr;
-    Tal_Image* top = layer;
-    for (int depth = 0; top->parent && depth < 64; depth++) {
-        *dx += top->layer_x;
-        *dy += top->layer_y;
-        top = top->parent;
-    }
-    Tal_UnlockImageA(layer, TAL_LOCK_READ, 0);
-    return top;
-}
-
 LONG snapped(LONG v, bool horizontal) {
     const Tal_ImageBase* base = engine();
     if (!base || !base->snap_enabled) return v;
@@ -742,22 +728,22 @@ LONG WindowToImageY(Tal_Image* image, LONG y) {
 
 LONG LayerToWindowX(Tal_Image* layer, LONG x) {
     LONG dx, dy;
-    Tal_Image* top = layerPlace(layer, &dx, &dy);
+    Tal_Image* top = Tal__LayerPlace(layer, &dx, &dy);
     return top ? ImageToWindowX(top, x + dx) : 0;
 }
 LONG LayerToWindowY(Tal_Image* layer, LONG y) {
     LONG dx, dy;
-    Tal_Image* top = layerPlace(layer, &dx, &dy);
+    Tal_Image* top = Tal__LayerPlace(layer, &dx, &dy);
     return top ? ImageToWindowY(top, y + dy) : 0;
 }
 LONG WindowToLayerX(Tal_Image* layer, LONG x) {
     LONG dx, dy;
-    Tal_Image* top = layerPlace(layer, &dx, &dy);
+    Tal_Image* top = Tal__LayerPlace(layer, &dx, &dy);
     return top ? WindowToImageX(top, x) - dx : 0;
 }
 LONG WindowToLayerY(Tal_Image* layer, LONG y) {
     LONG dx, dy;
-    Tal_Image* top = layerPlace(layer, &dx, &dy);
+    Tal_Image* top = Tal__LayerPlace(layer, &dx, &dy);
     return top ? WindowToImageY(top, y) - dy : 0;
 }
 
@@ -819,6 +805,18 @@ ULONG Tal__SetImageViewWidthHeight(Tal_ImageView* view, LONG width, LONG height)
     return 0;
 }
 
+void Tal__UnlinkView(Tal_Image* image, Tal_ImageView* view) {
+    if (view->view_node.node.ln_Succ) {
+        Remove(&view->view_node.node);
+        view->view_node.node.ln_Succ = view->view_node.node.ln_Pred = nullptr;
+    }
+    if (image->first_view == view)
+        image->first_view =
+            IsListEmpty(&image->views)
+                ? nullptr
+                : static_cast<Tal_ImageView*>(reinterpret_cast<Tal_ImageNode*>(image->views.lh_Head)->owner);
+}
+
 // ---------------------------------------------------------------------------------------------------
 // The class.
 
@@ -846,15 +844,7 @@ void Tal_DisposeImageViewClass(void* instance) {
         // An image being disposed refuses the lock: it lets go of its views itself.
         ImageHold hold(v, TAL_LOCK_EXCLUSIVE);
         if (Tal_Image* image = hold.get()) {
-            if (v->view_node.node.ln_Succ) {
-                Remove(&v->view_node.node);
-                v->view_node.node.ln_Succ = v->view_node.node.ln_Pred = nullptr;
-            }
-            if (image->first_view == v)
-                image->first_view = IsListEmpty(&image->views)
-                                        ? nullptr
-                                        : static_cast<Tal_ImageView*>(
-                                              reinterpret_cast<Tal_ImageNode*>(image->views.lh_Head)->owner);
+            Tal__UnlinkView(image, v);
             disposeImage = v->dispose_image && IsListEmpty(&image->views);
         }
     }

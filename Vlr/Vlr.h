@@ -619,3 +619,5 @@ void Tal__DisposeMediaPresets();
 
 // Sends an image change to the image's views (types 0 and 1 redraw the rectangle).
 void Tal__RedrawInViews(Tal_Image* image, ULONG type, LONG x0, LONG y0, LONG x1, LONG y1);
+// Takes a view out of its image's views (the image held exclusively); the next one becomes the first.
+void Tal__UnlinkView(Tal_Image* image, Tal_ImageView* view);

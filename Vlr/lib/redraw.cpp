@@ -18,7 +18,7 @@ constexpr const char* kLockTag = "Vlr/lib/redraw";
 constexpr LONG kBufferRows = 33;            // a band: the band height setting (32) + 1
 constexpr LONG kMaxSpan = 4096;             // the widest screen
 constexpr uint64_t kDivide65025 = 16909061; // n ÷ 65025 = n × this >> 40 for every n below 2^24
-constexpr LONG kWholeImage = 0x7FFFFFFF;    // a right or bottom edge: the image's own
+constexpr LONG kWholeImage = 0x7FFFFFFF;    // a right or bottom edge: the image's own (clamped)
 
 std::atomic<const std::atomic<LONG>*> redrawModeSetting{nullptr};
 std::atomic<const std::atomic<LONG>*> interpolatedSetting{nullptr};
@@ -479,25 +479,29 @@ void Tal_FullRedrawImage(Tal_Image* image) {
     redrawInFirstView(image, 0, 0, kWholeImage, kWholeImage);
 }
 
-void Tal_RedrawLayer(Tal_Image* layer, LONG x0, LONG y0, LONG x1, LONG y1) {
-    if (!layer || !Tal_LockImageA(layer, TAL_LOCK_READ, 0)) return;
-    if (x1 == kWholeImage) {
-        x1 = layer->width - 1;
-        y1 = layer->height - 1;
-    }
-    // The layer's place in each image above it.
+Tal_Image* Tal__LayerPlace(Tal_Image* layer, LONG* dx, LONG* dy, LONG* width, LONG* height) {
+    *dx = *dy = 0;
+    if (!layer || !Tal_LockImageA(layer, TAL_LOCK_READ, 0)) return nullptr;
+    if (width) *width = layer->width;
+    if (height) *height = layer->height;
     Tal_Image* top = layer;
     for (int depth = 0; top->parent && depth < 64; depth++) {
-        x0 += top->layer_x;
-        x1 += top->layer_x;
-        y0 += top->layer_y;
-        y1 += top->layer_y;
+        *dx += top->layer_x;
+        *dy += top->layer_y;
         top = top->parent;
     }
     Tal_UnlockImageA(layer, TAL_LOCK_READ, 0);
-    if (top != layer) redrawInFirstView(top, x0, y0, x1, y1);
+    return top;
+}
+
+void Tal_RedrawLayer(Tal_Image* layer, LONG x0, LONG y0, LONG x1, LONG y1) {
+    LONG dx, dy;
+    Tal_Image* top = Tal__LayerPlace(layer, &dx, &dy);
+    if (top && top != layer) redrawInFirstView(top, x0 + dx, y0 + dy, x1 + dx, y1 + dy);
 }
 
 void Tal_FullRedrawLayer(Tal_Image* layer) {
-    Tal_RedrawLayer(layer, 0, 0, kWholeImage, kWholeImage);
+    LONG dx, dy, w = 0, h = 0;
+    Tal_Image* top = Tal__LayerPlace(layer, &dx, &dy, &w, &h);
+    if (top && top != layer) redrawInFirstView(top, dx, dy, dx + w - 1, dy + h - 1);
 }

@@ -32,6 +32,11 @@ inline LONG Tal__ImageRow(const Tal_RedrawJob& j, LONG screenRow) {
 // gave it, never left of or above the window. False when nothing of it shows.
 bool Tal__ViewVisibleRect(const Tal_ImageView* view, LONG* x0, LONG* y0, LONG* x1, LONG* y1);
 
+// The top image of a layer and the layer's place in it (the sum of the places of the images between),
+// read under the layer's lock; with width and height, the layer's size. None when the layer is gone.
+Tal_Image* Tal__LayerPlace(Tal_Image* layer, LONG* dx, LONG* dy, LONG* width = nullptr,
+                           LONG* height = nullptr);
+
 // The renderers. Each locks the view's drawing area (from another thread the window draws it later) and
 // the redraw buffer, draws, and unlocks both.
 void Tal__RenderStandard(const Tal_RedrawJob& job);
