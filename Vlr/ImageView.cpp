@@ -520,6 +520,11 @@ void draw(Tal_ImageView* v, const LONG* area) {
     if (v->full_screen) fillWithPen(handleOf(v), 1);
     LONG x0, y0, x1, y1;
     if (!Tal__ViewVisibleRect(v, &x0, &y0, &x1, &y1)) return;
+    // The scroll position and visible size, as the scrolling group shows the view now.
+    v->scroll_x = x0 - m.L;
+    v->scroll_y = y0 - m.T;
+    v->visible_w = x1 - x0 + 1;
+    v->visible_h = y1 - y0 + 1;
     if (area) {
         x0 = std::max(x0, area[0]);
         y0 = std::max(y0, area[1]);

@@ -47,16 +47,6 @@ bool allocated(const Tal_Image* image) {
     return image->alloc_state.load() == 1;
 }
 
-// The visible part, and the scroll position and visible size that follow from it.
-bool visibleArea(Tal_ImageView* view, LONG* x0, LONG* y0, LONG* x1, LONG* y1) {
-    if (!Tal__ViewVisibleRect(view, x0, y0, x1, y1)) return false;
-    view->scroll_x = *x0 - view->layout_box->x;
-    view->scroll_y = *y0 - view->layout_box->y;
-    view->visible_w = *x1 - *x0 + 1;
-    view->visible_h = *y1 - *y0 + 1;
-    return true;
-}
-
 bool smoothing(const Tal_ImageView* view) {
     if (view->interpolation == 1) return false;
     if (view->interpolation == 2) return true;
@@ -429,7 +419,7 @@ void Tal_RedrawImageView(Tal_ImageView* view, LONG x0, LONG y0, LONG x1, LONG y1
     x1 = std::min(x1, j.W - 1);
     y1 = std::min(y1, j.H - 1);
     image->redraw_busy++;
-    if (x0 <= x1 && y0 <= y1 && visibleArea(view, &j.vx0, &j.vy0, &j.vx1, &j.vy1)) {
+    if (x0 <= x1 && y0 <= y1 && Tal__ViewVisibleRect(view, &j.vx0, &j.vy0, &j.vx1, &j.vy1)) {
         j.rawX0 = Tal__ScreenX(j, x0);
         j.rawX1 = std::max(j.rawX0, LONG(j.L + int64_t(x1 + 1) * j.DW / j.W - 1));
         j.rawY0 = j.T + LONG(int64_t(y0) * j.DH / j.H);
@@ -448,7 +438,7 @@ void Tal_RedrawImageView(Tal_ImageView* view, LONG x0, LONG y0, LONG x1, LONG y1
         }
     }
     drawLiveFeedback(view, image);
-    view->redraw_pending = 0;
+    __atomic_store_n(&view->redraw_pending, 0, __ATOMIC_RELAXED); // redraws come from every thread
     image->redraw_busy--;
     Tal_UnlockImageA(image, TAL_LOCK_READ, 0);
 }
