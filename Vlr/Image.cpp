@@ -611,13 +611,7 @@ ULONG closeView(Tal_Image* self, ULONG handle) {
     for (Tal_ImageNode* n : ListNodes<Tal_ImageNode>(&self->views))
         if (n == &view->view_node) linked = true;
     if (linked) {
-        Remove(&view->view_node.node);
-        view->view_node.node.ln_Succ = view->view_node.node.ln_Pred = nullptr;
-        if (self->first_view == view)
-            self->first_view = IsListEmpty(&self->views)
-                                   ? nullptr
-                                   : static_cast<Tal_ImageView*>(
-                                         reinterpret_cast<Tal_ImageNode*>(self->views.lh_Head)->owner);
+        Tal__UnlinkView(self, view);
         if (IsListEmpty(&self->views)) view->dispose_image = 1;
     }
     Tal_UnlockImageA(self, TAL_LOCK_EXCLUSIVE, 0);
@@ -970,7 +964,7 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
         return 0;
     case TAL_HandleIDCMP:
         if (base && base->current_tool)
-            return Tal_DoMethod(base->current_tool, TAL_HandleToolInput, handleOf(self), args[0]);
+            return Tal_DoMethod(base->current_tool, TAL_HandleToolInput, self, args[0]);
         return 2;
     case TAL_AskMinMax: {
         Tal_Box* box = self->damage_rect;

@@ -1,6 +1,6 @@
 // The global state of the image engine: the image list, the registry of live images, the active image,
 // the engine-wide image object and the defaults.
-#include "Vlr/Vlr.h"
+#include "Vlr/ImageView.h"
 
 #include <cstdio>
 #include <mutex>
@@ -109,6 +109,7 @@ void Tal__CloseImageEngine() {
         if (!handle) break;
         Tal_DisposeObject(handle);
     }
+    Tal__FreeRedrawBuffer();
     Tal__SetImageTargetResolver(nullptr);
     gd->imageBase = nullptr;
     CleanupSemaphore(&base->redraw_lock);

@@ -203,8 +203,13 @@ struct Tal_ImageView {
     char media_name[TAL_NAME_FIELD];
     LONG redraw_pending;
     LONG full_screen;
-    ULONG buttons[2];
+    ULONG buttons[2]; // the pictures of the first two tool-bar buttons (the brush and the tool)
     ULONG image_handle;
+    // Beyond the record's fixed part.
+    LONG interpolation;          // 0: as the display setting says, 1: nearest, 2: smoothed
+    ULONG toolbar;               // the row of tool-bar buttons
+    LONG status_shown;           // the status line is shown
+    char status[TAL_NAME_FIELD]; // the status text (the label of status_text)
 };
 
 // The global state of the image engine, hung from Tal_GetGlobalData()->imageBase.
@@ -237,6 +242,26 @@ struct Tal_ImageBase {
     // mode shows its options panel, and the plug-in itself.
     ULONG mode_options_container;
     ULONG mode_options_plugin;
+    // The display: the redraw buffer (made on first use, kept to the end) and the screen object whose
+    // width it takes.
+    Tal_VideoData* redraw_buffer;
+    ULONG redraw_screen;
+    // Tools: the default tool (the first freehand tool made), the group in which the current tool shows
+    // its options, the panel that holds it, and the options the shape tools share for filled shapes.
+    ULONG default_tool;
+    ULONG tool_options_container;
+    ULONG tool_options_plugin;
+    ULONG fill_options;
+    // The tab holder with the panels that the image windows' tool-bar buttons open (0: none yet).
+    ULONG panel_holder;
+    // Input on image views: erase mode (the select button acts as the menu button), the media attribute
+    // the pen pressure drives (0 counts as the pressure), and snapping to a grid (a size below 1 counts
+    // as 10).
+    LONG erase_mode;
+    ULONG pressure_attribute;
+    LONG snap_enabled;
+    LONG snap_width, snap_height;
+    LONG snap_x, snap_y;
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -594,3 +619,5 @@ void Tal__DisposeMediaPresets();
 
 // Sends an image change to the image's views (types 0 and 1 redraw the rectangle).
 void Tal__RedrawInViews(Tal_Image* image, ULONG type, LONG x0, LONG y0, LONG x1, LONG y1);
+// Takes a view out of its image's views (the image held exclusively); the next one becomes the first.
+void Tal__UnlinkView(Tal_Image* image, Tal_ImageView* view);

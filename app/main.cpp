@@ -242,7 +242,14 @@ bool settle(std::chrono::milliseconds limit) {
 // of the start.
 std::atomic<bool> windowUp{false}; // the start window was activated: it is open
 
+// The picture named on the command line opens once the start window is open, so that its window comes
+// above the start window.
+std::string startPath;
+std::atomic<bool> startPathOpened{false};
+
 Tal_Word windowActivated(Tal_Word, ULONG, ULONG, const Tal_Word*) {
+    // Queued before a script may go on: its first "wait" includes the opening.
+    if (!startPath.empty() && !startPathOpened.exchange(true)) app_OpenPath(startPath.c_str());
     windowUp = true;
     return 0;
 }
@@ -318,8 +325,7 @@ int runVelura(const std::string& image) {
         Tal_CleanupImageBase();
         return 0;
     }
-    if (!image.empty()) app_OpenPath(image.c_str());
-
+    startPath = image;
     app_InstallCommands(&tree);
     Tal_AddCallBackNotify(tree.window, TAL_WindowActivated, TAL_AnyValue, windowActivated, 0);
     mainWindowObject = tree.window;

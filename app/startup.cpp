@@ -9,6 +9,8 @@
 #include "modes/modes.h"
 #include "media/Media.h"
 #include "talio/talio.h"
+#include "Vlr/ImageView.h"
+#include "Vlr/Tools/Tools.h"
 
 #include <chrono>
 #include <cstdio>
@@ -38,6 +40,7 @@ struct ApplicationClass {
 constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitVeluraPrefsClass, Tal_CleanupVeluraPrefsClass},
     {Tal_InitImageClass, Tal_CleanupImageClass},
+    {Tal_InitImageViewClass, Tal_CleanupImageViewClass},
     {Tal_InitHistogramClass, Tal_CleanupHistogramClass},
     {Tal_InitColouriseModeClass, Tal_CleanupColouriseModeClass},
     {Tal_InitColourToGreyModeClass, Tal_CleanupColourToGreyModeClass},
@@ -51,6 +54,7 @@ constexpr ApplicationClass applicationClasses[] = {
     {Tal_InitRootMediaClass, Tal_CleanupRootMediaClass},
     {Tal_InitAirBrushMediaClass, Tal_CleanupAirBrushMediaClass},
     {Tal_InitImageMediaClass, Tal_CleanupImageMediaClass},
+    {Tal_InitRootToolClass, Tal_CleanupRootToolClass},
     {Tal_InitRootTALIOClass, Tal_CleanupRootTALIOClass},
     {Tal_InitBMPTALIOClass, Tal_CleanupBMPTALIOClass},
     {Tal_InitJPEGTALIOClass, Tal_CleanupJPEGTALIOClass},
@@ -152,6 +156,36 @@ const char* keep(const char* path) {
     return keptPaths.emplace_back(path).c_str();
 }
 
+// The tools the program has, each with the key that chooses it; the first one made is current from the
+// start. Tools whose class is not part of the program are left out.
+struct ToolKey {
+    const char* className;
+    UBYTE key;
+};
+constexpr ToolKey kTools[] = {
+    {"DrawTool", 'd'},    {"LineTool", 'l'},    {"CurveTool", 'c'},    {"RectangleTool", 'r'},
+    {"EllipseTool", 'e'}, {"PolygonTool", 'p'}, {"SymmetryTool", 's'},
+};
+
+// Until the panel holder shows the tool bar, the tools live in a group of their own.
+ULONG makeTools() {
+    const ULONG group = Tal_CreateObject("Group");
+    if (!group) return 0;
+    bool first = true;
+    for (const ToolKey& t : kTools) {
+        if (!Tal_FindClassFromName(t.className)) continue;
+        const ULONG tool = Tal_CreateObject(t.className);
+        if (!tool || !Tal_DoMethod(group, TAL_AddTail, tool)) {
+            Tal_DisposeObject(tool);
+            continue;
+        }
+        Tal_SetToolKey(t.key, tool);
+        if (first) Tal_DoMethod(tool, TAL_Pressed);
+        first = false;
+    }
+    return group;
+}
+
 } // namespace
 
 Tal_ImageBase* Tal_InitImageBase() {
@@ -192,6 +226,9 @@ Tal_ImageBase* Tal_InitImageBase() {
         undo();
         return nullptr;
     }
+    // Views draw as the preferences say.
+    Tal__UseDisplaySettings(&Tal_GetPrefsSettings()->redrawMode,
+                            &Tal_GetPrefsSettings()->interpolatedDisplay);
     // The preferences file, when there is one that makes a preferences object; anything else gives the
     // defaults.
     ULONG prefs = restorePreferences();
@@ -295,9 +332,11 @@ bool app_BuildMainTree(app_MainTree* t) {
     Tal_AddCallBackNotify(t->buttons[2], TAL_Released, TAL_AnyValue, EventFunc, APP_BROWSE);
     Tal_AddCallBackNotify(t->window, TAL_CloseWindow, TAL_AnyValue, EventFunc, APP_QUIT);
 
+    t->tools = makeTools();
     base->app_object = t->app;
     base->screen_object = t->screen;
     base->main_window = t->window;
+    Tal__InitRedraw(t->screen);
     if (TALIO_GlobalData* talio = TALIO_GetGlobalData()) talio->requesterParent = t->window;
     Tal_DoMethod(t->screen, TAL_AddTail, prefs);
     return true;
@@ -305,12 +344,16 @@ bool app_BuildMainTree(app_MainTree* t) {
 
 void app_DisposeMainTree(app_MainTree* t) {
     if (Tal_ImageBase* base = Tal_GetImageBase()) {
-        if (base->app_object == t->app) base->app_object = base->screen_object = base->main_window = 0;
+        if (base->app_object == t->app) {
+            base->app_object = base->screen_object = base->main_window = 0;
+            Tal__InitRedraw(0);
+        }
     }
     if (TALIO_GlobalData* talio = TALIO_GetGlobalData(); talio && talio->requesterParent == t->window)
         talio->requesterParent = 0;
     if (ULONG prefs = app_PreferencesObject(); prefs && t->screen)
         Tal_DoMethod(t->screen, TAL_RemoveMember, prefs);
+    Tal_DisposeObject(t->tools);
     Tal_DisposeObject(t->app);
     Tal_DisposeObject(t->backdrop);
     *t = app_MainTree{};

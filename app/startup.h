@@ -28,6 +28,7 @@ struct app_MainTree {
     ULONG window = 0;      // the start window
     ULONG buttons[3] = {}; // "Create a New Image", "Open an Existing Image", "Browse for Images"
     ULONG backdrop = 0;    // the start picture behind the buttons
+    ULONG tools = 0;       // the tools (each chosen by its key), until a panel shows them
 };
 // Builds the main tree, wires its buttons and the start window's close event to the global image object,
 // records the application, screen and main window in the image base, and adds the preferences window to

@@ -45,7 +45,7 @@ bench_ms() {
     awk -F, '/^"BM_/ {
                name = $1; gsub(/"|\/.*/, "", name); t = $3
                if ($5 == "us") t /= 1000; else if ($5 == "ns") t /= 1e6; else if ($5 == "s") t *= 1000
-               printf "%s %.1f\n", name, t
+               printf "%s %.3f\n", name, t
              }'
 }
 

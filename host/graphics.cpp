@@ -669,6 +669,22 @@ LONG WritePixelArray(const void*, LONG srcX, LONG srcY, LONG, RastPort* rp, LONG
     const UBYTE* bits = video->bits;
     const LONG rowBytes = LONG(video->bytesPerRow), vw = video->width, vh = video->height;
     const ULONG depth = video->bitsPerPixel;
+    if (depth == 24) {
+        // The image display's bands: row by row.
+        if (!rp || w <= 0 || h <= 0) return 0;
+        withPort(rp, [&](const Target& t) {
+            Clip c = t.clip;
+            c.intersect(x, y, x + w - 1, y + h - 1);
+            c.intersect(x - srcX, y - srcY, x - srcX + vw - 1, y - srcY + vh - 1); // the block's own pixels
+            for (LONG dy = c.y0; dy <= c.y1; dy++) {
+                const UBYTE* p = bits + ptrdiff_t(srcY + dy - y) * rowBytes + ptrdiff_t(srcX + c.x0 - x) * 3;
+                uint32_t* d = &t.at(c.x0, dy);
+                for (LONG n = c.x1 - c.x0 + 1; n > 0; n--, p += 3)
+                    *d++ = (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+            }
+        });
+        return w * h;
+    }
     return blit(rp, x, y, w, h, [=](LONG i, LONG j, uint32_t* pixel) {
         const LONG sx = srcX + i, sy = srcY + j;
         if (sx < 0 || sy < 0 || sx >= vw || sy >= vh) return false;

@@ -225,6 +225,16 @@ void blit(BitMapInstance* self, RastPort* rp, LONG srcX, LONG srcY, LONG x, LONG
         WritePixelArray(self->rgb, srcX, srcY, self->rowBytes, rp, x, y, w, h, RECTFMT_BGR);
 }
 
+// A greyed picture (on a button that cannot act) shows the background through every other pixel.
+void veil(RastPort* rp, const Tal_Box* b) {
+    const ULONG pen = rp->FgPen;
+    const ULONG mode = GetDrMd(rp);
+    SetABPenDrMd(rp, 0, rp->BgPen, JAM1);
+    for (LONG y = b->y; y < b->y + b->height; y++)
+        for (LONG x = b->x + ((y - b->y) & 1); x < b->x + b->width; x += 2) WritePixel(rp, x, y);
+    SetABPenDrMd(rp, pen, rp->BgPen, mode);
+}
+
 void draw(BitMapInstance* self) {
     const ULONG me = self->header.handle;
     const Tal_Box* b = self->box;
@@ -252,6 +262,7 @@ void draw(BitMapInstance* self) {
         blit(self, rp, std::max<LONG>(self->offsetX, 0), std::max<LONG>(self->offsetY, 0), b->x, b->y,
              b->width, b->height, false);
     }
+    if (Tal_DoMethod(me, TAL_IsDisabled)) veil(rp, b);
     Tal_UnlockDrawInfo(me);
 }
 

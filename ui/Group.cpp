@@ -410,6 +410,8 @@ void relayout(GroupInstance* g) {
 void draw(GroupInstance* g) {
     Tal_DrawInfo* di = drawInfo(g);
     Tal_Box* b = g->box;
+    // A hidden group has nothing to draw, now or later (its empty box is no reason to draw again).
+    if (hidden(b)) return;
     if (b->width <= 0 || b->height <= 0) {
         if (di) di->pendingRedraws++;
         return;

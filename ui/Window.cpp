@@ -871,11 +871,16 @@ Tal_Word Tal_DoWindowClassMethod(void* instance, ULONG id, const Tal_Word* args)
         Tal_Word result = Tal_DoMethodA(w->header.superObject, id, args);
         if (w->host && id == TAL_AskMinMax) {
             auto* box = reinterpret_cast<Tal_Box*>(Tal_DoMethod(w->header.superObject, TAL_GetBox));
-            if (box->minWidth > w->host->Width || box->minHeight > w->host->Height) {
+            // The host's pump thread moves and sizes the window under the forbid lock.
+            Forbid();
+            const LONG left = w->host->LeftEdge, top = w->host->TopEdge;
+            const LONG width = w->host->Width, height = w->host->Height;
+            Permit();
+            if (box->minWidth > width || box->minHeight > height) {
                 Screen* s = w->host->WScreen;
-                ChangeWindowBox(w->host, w->host->LeftEdge, w->host->TopEdge,
-                                std::min<LONG>(std::max<LONG>(box->minWidth, w->host->Width), s->Width),
-                                std::min<LONG>(std::max<LONG>(box->minHeight, w->host->Height), s->Height));
+                ChangeWindowBox(w->host, left, top,
+                                std::min<LONG>(std::max<LONG>(box->minWidth, width), s->Width),
+                                std::min<LONG>(std::max<LONG>(box->minHeight, height), s->Height));
             }
             WindowLimits(w->host, box->minWidth, box->minHeight, ULONG(box->maxWidth), ULONG(box->maxHeight));
         }

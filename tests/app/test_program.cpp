@@ -563,4 +563,83 @@ TEST(Program, WithoutItsCatalogueItSaysSoAndEnds) {
     }
 }
 
+// A plasma picture made by ImageMagick as a 24-bit BMP, and netpbm's reading of it. False when the tools are
+// missing.
+bool makePlasma(const std::string& dir, int width, int height, Ppm* asRead) {
+    if (!haveImageMagick() || std::system("command -v bmptopnm >/dev/null 2>&1") != 0) return false;
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    return std::system(
+               ("cd '" + dir + "' && convert -seed 7 -size " + size +
+                " plasma: -type TrueColor BMP3:plasma.bmp && bmptopnm plasma.bmp > plasma.ppm 2>/dev/null")
+                   .c_str()) == 0 &&
+           readPpm(dir + "/plasma.ppm", asRead);
+}
+
+// Whether a picture shows somewhere in a screenshot exactly, each of its pixels as zoom x zoom pixels.
+bool showsPicture(const Ppm& shot, const Ppm& picture, int zoom) {
+    auto same = [&](int x, int y, int px, int py) {
+        for (int dy = 0; dy < zoom; dy++)
+            for (int dx = 0; dx < zoom; dx++)
+                if (shot.pixels.compare(size_t((y + py * zoom + dy) * shot.width + x + px * zoom + dx) * 3, 3,
+                                        picture.pixels, size_t(py * picture.width + px) * 3, 3) != 0)
+                    return false;
+        return true;
+    };
+    for (int y = 0; y + picture.height * zoom <= shot.height; y++)
+        for (int x = 0; x + picture.width * zoom <= shot.width; x++) {
+            if (!same(x, y, 0, 0) || !same(x, y, picture.width - 1, picture.height - 1)) continue;
+            bool all = true;
+            for (int py = 0; py < picture.height && all; py++)
+                for (int px = 0; px < picture.width && all; px++) all = same(x, y, px, py);
+            if (all) return true;
+        }
+    return false;
+}
+
+// A picture named on the command line opens in its image window at 100%, pixel for pixel as netpbm reads
+// the file.
+TEST(Program, APictureGivenAtStartShowsInItsWindow) {
+    const std::string dir = testDir("program-picture");
+    Ppm picture;
+    if (!makePlasma(dir, 97, 61, &picture)) GTEST_SKIP() << "ImageMagick or netpbm is not installed";
+    // The opening takes the image thread a moment: "wait" between each step of it.
+    const std::string script =
+        writeScript(dir, "open.txt", "wait\nsleep 800\nwait\nsleep 800\nwait\nscreenshot shot.ppm\nquit\n");
+    Outcome r = run({VELURA_BINARY, "--headless", "--script", script, dir + "/plasma.bmp"}, dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    Ppm shot;
+    ASSERT_TRUE(readPpm(dir + "/shot.ppm", &shot));
+    EXPECT_TRUE(showsPicture(shot, picture, 1));
+}
+
+// The same in the SDL window on an X display: the screen grab shows the picture at the window's zoom.
+TEST(Program, APictureShowsInTheSdlWindow) {
+    using namespace virtual_display;
+    if (!onPath("Xvfb") || !onPath("import")) GTEST_SKIP() << "Xvfb or ImageMagick is not installed";
+    const std::string dir = testDir("program-picture-sdl");
+    Ppm picture;
+    if (!makePlasma(dir, 97, 61, &picture)) GTEST_SKIP() << "ImageMagick or netpbm is not installed";
+    VirtualDisplay xvfb;
+    const std::string why = xvfb.start();
+    ASSERT_TRUE(why.empty()) << why;
+    const pid_t pid = start({VELURA_BINARY, dir + "/plasma.bmp"}, dir,
+                            {{"DISPLAY", xvfb.name()}, {"WAYLAND_DISPLAY", ""}, {"VELURA_HEADLESS", ""}});
+    bool shown = false;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!shown && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const std::string grab = dir + "/grab.ppm";
+        if (std::system(
+                ("DISPLAY=" + xvfb.name() + " import -window root -depth 8 ppm:'" + grab + "' 2>/dev/null")
+                    .c_str()) != 0)
+            continue;
+        Ppm shot;
+        shown = readPpm(grab, &shot) && showsPicture(shot, picture, 2);
+    }
+    kill(pid, SIGTERM);
+    Outcome r = finish(pid, dir);
+    EXPECT_TRUE(shown) << r.err;
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
 } // namespace
