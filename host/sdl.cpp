@@ -60,14 +60,12 @@ std::atomic<int> wakeWrite{-1};
 // connection).
 std::mutex lostLock;
 std::atomic<bool> displayLost{false};
-bool connectionLost = false;
 std::string lostWhy;
 
-void noteLost(const char* why, bool connection) {
+void noteLost(const char* why) {
     std::lock_guard guard(lostLock);
     if (displayLost) return;
     lostWhy = why;
-    connectionLost = connection;
     displayLost = true;
 }
 
@@ -406,11 +404,12 @@ Display::~Display() {
     }
     host_FreeSurface(screen_);
     {
-        // SDL is left as it is: taking it down would talk to the display through SDL's second connection,
-        // which Xlib ends the process on. Its connections stay watched for the same reason. Only what SDL
-        // keeps for this thread goes.
+        // After a lost display SDL is left as it is: taking it down would talk to the display through
+        // SDL's second connection, which Xlib ends the process on, or ask it to destroy a window another
+        // program destroyed already (an error not every handler in the chain survives). Its connections
+        // stay watched for the same reason. Only what SDL keeps for this thread goes; the program ends.
         std::lock_guard guard(lostLock);
-        if (connectionLost) {
+        if (displayLost) {
             SDL_TLSCleanup();
             return;
         }
@@ -735,7 +734,6 @@ bool host_StartSDL(const host_DisplayOptions& options) {
     {
         std::lock_guard lost(lostLock);
         displayLost = false;
-        connectionLost = false;
         lostWhy.clear();
     }
     if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -80,7 +80,7 @@ void onSdlConnectionLost(void*) {
         std::lock_guard guard(sdlLock);
         why = sdlConnectionLost;
     }
-    if (host__DisplayLost lost = sdlLost.load()) lost(why.c_str(), true);
+    if (host__DisplayLost lost = sdlLost.load()) lost(why.c_str());
 }
 
 } // namespace
@@ -133,7 +133,7 @@ void host__SdlX11Event(const SDL_SysWMmsg* message) {
         std::lock_guard guard(sdlLock);
         if (!sdlWindow || event.xdestroywindow.window != sdlWindow) return;
     }
-    if (host__DisplayLost lost = sdlLost.load()) lost("another program destroyed the window", false);
+    if (host__DisplayLost lost = sdlLost.load()) lost("another program destroyed the window");
 }
 
 void host__WaitSdlX11(int wakeFd, int timeoutMs) {

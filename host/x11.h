@@ -15,11 +15,10 @@ void host__WatchXConnection(void* display, host__XConnectionLost lost);
 void host__UnwatchXConnection(void* display);
 
 // The SDL window's side: its connection is watched, and its X window going away (destroyed by another
-// program) counts as losing the display. `lost` gets why and whether the connection itself was lost, in the
-// display thread. SDL's system events are
+// program) counts as losing the display. `lost` gets why, in the display thread. SDL's system events are
 // turned on; each must be handed to host__SdlX11Event. False (nothing watched) when the window is not on
 // X11.
-using host__DisplayLost = void (*)(const char* why, bool connection);
+using host__DisplayLost = void (*)(const char* why);
 bool host__WatchSdlX11Window(SDL_Window* window, host__DisplayLost lost);
 void host__SdlX11Event(const SDL_SysWMmsg* message);
 // Sleeps until the window's connection or wakeFd has something to read, or timeoutMs (-1: no limit);

@@ -156,13 +156,14 @@ LONG anchorEdge(ULONG anchor, ULONG getPosition, ULONG getSize, LONG otherwise) 
     return otherwise;
 }
 
-// Our windows have no title bars of their own: while a window that belongs to another window (an image
-// window, a requester) is active, the screen's title bar shows its title. The main window and other
+// Our windows have no title bars of their own: while a requester or a window that belongs to another
+// window (an image window) is active, the screen's title bar shows its title. The main window and other
 // members of the screen leave the screen's title there.
 void applyTitle(WindowInstance* w) {
     if (!w->host) return;
-    const bool child = Tal_SearchHierachyForClassId(handleOf(w), 0x00090000) != 0;
-    SetWindowTitles(w->host, w->title, child && w->title[0] ? w->title : nullptr);
+    const bool shown =
+        (w->type & (0x01 | 0x20 | 0x40)) || Tal_SearchHierachyForClassId(handleOf(w), 0x00090000);
+    SetWindowTitles(w->host, w->title, shown && w->title[0] ? w->title : nullptr);
 }
 
 // While a requester-style window of type 0x40 is open, the screen's menu-bar commands are hidden.

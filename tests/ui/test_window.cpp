@@ -149,6 +149,20 @@ TEST_F(WindowClass, AnchorsPlaceItBesideAnotherWindow) {
     EXPECT_EQ(host(beside)->TopEdge, 20 + 50);
 }
 
+// A requester opens above the full-size windows (the start window, image windows) that are already open.
+TEST_F(WindowClass, ARequesterOpensAboveTheFullSizeWindows) {
+    ULONG main = window(0, 0, 240, 268);
+    Tal_DoMethod(main, TAL_SetWindowType, 16);
+    Tal_DoMethod(main, TAL_Start);
+    settle();
+    ULONG requester = window(40, 40, 150, 80);
+    Tal_DoMethod(requester, TAL_SetWindowType, 64);
+    Tal_DoMethod(requester, TAL_Start);
+    settle();
+    ASSERT_NE(host(requester), nullptr);
+    EXPECT_EQ(host_WindowFromPoint(60, 60 + kTop), host(requester)->HostWindow);
+}
+
 std::string screenTitle() {
     char text[300] = "";
     host_GetScreenTitle(text, sizeof text);
