@@ -10,6 +10,7 @@ constexpr Tal_ClassRegistration interfaceClasses[] = {
     {Tal_InitAppClass, Tal_CleanupAppClass},
     {Tal_InitRootClass, Tal_CleanupRootClass},
     {Tal_InitGroupClass, Tal_CleanupGroupClass},
+    {Tal_InitLinkedListClass, Tal_CleanupLinkedListClass},
     {Tal_InitButtonClass, Tal_CleanupButtonClass},
     {Tal_InitTextClass, Tal_CleanupTextClass},
     {Tal_InitSpaceClass, Tal_CleanupSpaceClass},
@@ -22,6 +23,8 @@ constexpr Tal_ClassRegistration interfaceClasses[] = {
     {Tal_InitStringEditClass, Tal_CleanupStringEditClass},
     {Tal_InitMutualExcludeClass, Tal_CleanupMutualExcludeClass},
     {Tal_InitListTreeClass, Tal_CleanupListTreeClass},
+    {Tal_InitListTreeItemClass, Tal_CleanupListTreeItemClass},
+    {Tal_InitListTreeNodeClass, Tal_CleanupListTreeNodeClass},
     {Tal_InitMeasurementEditClass, Tal_CleanupMeasurementEditClass},
     {Tal_InitMeasurementUnitsPrefsClass, Tal_CleanupMeasurementUnitsPrefsClass},
     {Tal_InitToolButtonClass, Tal_CleanupToolButtonClass},
@@ -34,6 +37,9 @@ constexpr Tal_ClassRegistration interfaceClasses[] = {
     {Tal_InitKnobClass, Tal_CleanupKnobClass},
     {Tal_InitAngleClass, Tal_CleanupAngleClass},
     {Tal_InitTipOfTheDayClass, Tal_CleanupTipOfTheDayClass},
+    {Tal_InitDirTreeClass, Tal_CleanupDirTreeClass},
+    {Tal_InitDirTreeNodeClass, Tal_CleanupDirTreeNodeClass},
+    {Tal_InitFileRequesterClass, Tal_CleanupFileRequesterClass},
     {Tal_InitScreenClass, Tal_CleanupScreenClass},
 };
 

@@ -5,6 +5,7 @@
 #include "Tal/Tal.h"
 #include "ui/App.h"
 #include "ui/Button.h"
+#include "ui/FileRequester.h"
 #include "ui/Frames.h"
 #include "ui/Group.h"
 #include "ui/ListTree.h"
