@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -22,7 +23,8 @@ Tal_Class dirNodeClass;
 struct DirNodeInstance {
     Tal_Object header;
     char path[TAL_DIR_PATH_MAX + 1];
-    ULONG files; // LinkedList
+    ULONG files;                         // LinkedList, made when first asked for
+    std::vector<std::string>* fileNames; // full paths, in order
     UBYTE scanned;
 };
 
@@ -96,10 +98,19 @@ void scan(DirNodeInstance* n) {
         ULONG child = Tal_CreateObject("DirTreeNode", TAL_SetDirNodePath, f.path.c_str());
         if (child && !Tal_DoMethod(me, TAL_AddTail, child)) Tal_DisposeObject(child);
     }
-    for (const Entry& f : files) {
-        ULONG item = Tal_CreateObject("ListTreeItem", TAL_SetLabel, f.path.c_str());
-        if (item && !Tal_DoMethod(n->files, TAL_AddTail, item)) Tal_DisposeObject(item);
+    for (const Entry& f : files) n->fileNames->push_back(f.path);
+}
+
+// The file list: a row per file, made when first asked for (most folders are only passed through).
+ULONG fileList(DirNodeInstance* n) {
+    if (!n->files) {
+        n->files = Tal_CreateObject("LinkedList");
+        for (const std::string& path : *n->fileNames) {
+            ULONG item = Tal_CreateObject("ListTreeItem", TAL_SetLabel, path.c_str());
+            if (item && !Tal_DoMethod(n->files, TAL_AddTail, item)) Tal_DisposeObject(item);
+        }
     }
+    return n->files;
 }
 
 void setPath(DirNodeInstance* n, const char* path) {
@@ -141,9 +152,9 @@ void* Tal_NewDirTreeNodeClass(const TagItem*) {
     auto* n = of(Tal_AllocObjectMem(&dirNodeClass));
     if (!n) return nullptr;
     n->header.superObject = Tal_CreateObject("ListTreeNode");
-    n->files = Tal_CreateObject("LinkedList");
-    if (!n->header.superObject || !n->files) {
-        Tal_DisposeObject(n->files);
+    n->fileNames = new (std::nothrow) std::vector<std::string>;
+    if (!n->header.superObject || !n->fileNames) {
+        delete n->fileNames;
         Tal_DisposeObject(n->header.superObject);
         Tal_FreeObjectMem(n);
         return nullptr;
@@ -155,6 +166,7 @@ void* Tal_NewDirTreeNodeClass(const TagItem*) {
 void Tal_DisposeDirTreeNodeClass(void* instance) {
     auto* n = of(instance);
     Tal_DisposeObject(n->files);
+    delete n->fileNames;
     Tal_DisposeObject(n->header.superObject);
     Tal_FreeObjectMem(n);
 }
@@ -168,7 +180,7 @@ Tal_Word Tal_DoDirTreeNodeClassMethod(void* instance, ULONG id, const Tal_Word* 
     case TAL_GetDirNodePath:
         return reinterpret_cast<Tal_Word>(n->path);
     case TAL_GetDirNodeFiles:
-        return n->files;
+        return fileList(n);
     case TAL_OpenDirNodePath: {
         const char* q = reinterpret_cast<const char*>(args[0]);
         return q ? openPath(n, q) : 0;

@@ -124,8 +124,11 @@ void handOver(RequesterInstance* r, Update update) {
         s->updates.push_back(std::move(update));
         window = s->window;
     }
-    if (!window || !Tal_DoAsyncMethod(window, TAL_DoAsyncMethodMethod, topmost(r), kTakeUpdates, 0, 0))
+    // Only the window's thread changes the rows of a requester on the screen.
+    if (!window)
         Tal_DoMethod(topmost(r), kTakeUpdates);
+    else
+        Tal_DoAsyncMethod(window, TAL_DoAsyncMethodMethod, topmost(r), kTakeUpdates, 0, 0);
 }
 
 void setPointer(RequesterInstance* r, host_Pointer shape) {
@@ -291,6 +294,7 @@ std::unique_ptr<Row> makeRow(RequesterInstance* r, const Tal_FileEntry& e) {
         Tal_DisposeObject(row->item);
         return nullptr;
     }
+    Tal__SelectPage(row->pages, 0); // the thumbnail's place; the placeholder shows when there is none
     if (thumbnails || row->folder) {
         Tal_AddObject(row->item, "Text", TAL_SetLabel, row->name.c_str(), TAL_SetTextMode, TAL_TEXT_PLAIN);
     } else {
@@ -510,13 +514,13 @@ ULONG run(RequesterInstance* r, ULONG parent) {
         }
         Delay(1);
     }
+    Tal_DoMethod(window, TAL_Start);
     {
         std::lock_guard guard(s->lock);
         s->window = window;
         s->generation++; // what was listed before is shown again, freshly
     }
     signalWorker(s, kListSignal);
-    Tal_DoMethod(window, TAL_Start);
     while (!s->ended && !(SetSignal(0, 0) & kEndSignal)) Delay(5);
     const ULONG result = s->result ? 1 : 0;
     // The worker goes first, then the window; the requester leaves the window before it goes.

@@ -92,8 +92,8 @@ void clearRows(ListTreeInstance* self) {
 void* Tal_NewListTreeClass(const TagItem*) {
     auto* self = of(Tal_AllocObjectMem(&listTreeClass));
     if (!self) return nullptr;
-    self->header.superObject =
-        Tal_CreateObject("VirtualGroup", TAL_SetGroupFrame, 18, TAL_SetVScrollStep, Tal_Word(-1));
+    self->header.superObject = Tal_CreateObject("VirtualGroup", TAL_SetGroupFrame, 18, TAL_SetVScrollStep,
+                                                Tal_Word(-1), TAL_SetGroupFlags, 1);
     self->selection = new (std::nothrow) std::vector<ULONG>;
     if (!self->header.superObject || !self->selection) {
         delete self->selection;

@@ -10,6 +10,7 @@
 #include "ui/Group.h"
 #include "ui/ListTree.h"
 #include "ui/Pages.h"
+#include "ui/PopUp.h"
 #include "ui/Slider.h"
 #include "ui/StringEdit.h"
 #include "ui/Window.h"

@@ -235,3 +235,79 @@ TEST_F(Thumbnails, DamagedIndexNeverHandsOutANumberTwice) {
 }
 
 } // namespace
+
+namespace {
+
+// The requester on a headless screen, run from a thread of its own as the image thread would.
+class RequesterWindow : public Thumbnails {
+  protected:
+    void SetUp() override {
+        Thumbnails::SetUp();
+        host_InitWindowSystem(240, 320);
+        ASSERT_NE(OpenScreenTagList(nullptr, nullptr), nullptr);
+    }
+    void TearDown() override {
+        settle();
+        Thumbnails::TearDown();
+    }
+    // Where an object is on the logical screen (its middle), once its window is open.
+    static std::pair<LONG, LONG> middleOf(ULONG object) {
+        const auto* box = reinterpret_cast<const Tal_Box*>(Tal_DoMethod(object, TAL_GetBox));
+        const auto* di = reinterpret_cast<const Tal_DrawInfo*>(Tal_DoMethod(object, TAL_GetDrawInfo));
+        if (!box || !di || !di->window) return {-1, -1};
+        const host_Rect r = host_GetScreenRect(di->window->HostWindow);
+        return {r.x + di->window->BorderLeft + box->x + box->width / 2,
+                r.y + di->window->BorderTop + box->y + box->height / 2};
+    }
+    static void tap(std::pair<LONG, LONG> at) {
+        host_InjectButton(0, true, at.first, at.second);
+        host_InjectButton(0, false, at.first, at.second);
+        settle();
+    }
+    // Waits (up to ten seconds) until a window of that title is on the screen and everything is idle.
+    static bool shown(const char* title) {
+        for (int i = 0; i < 1000; i++) {
+            host_Window* w = host_WindowFromPoint(120, 150);
+            if (w && std::strcmp(host_GetName(w), title) == 0) {
+                settle();
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    void screenshot(const std::string& name) { ASSERT_TRUE(host_SaveScreenshot(path(name).c_str())); }
+};
+
+TEST_F(RequesterWindow, ShowsThePicturesOfTheFolderAndAnswersWithTheOneTapped) {
+    picture("a.bmp", 200, 100, "BMP");
+    picture("b.jpg", 64, 48, "JPEG");
+    char folder[TAL_REQUESTER_PATH_SIZE], file[TAL_REQUESTER_PATH_SIZE] = "";
+    std::snprintf(folder, sizeof folder, "%s", pictures.c_str());
+    ULONG result = 2;
+    TaskThread caller([&] { result = Tal_FileRequest("Open Image", folder, file, nullptr, 0); });
+    ASSERT_TRUE(shown("Open Image"));
+    screenshot("requester.bmp");
+    // The second row (the list starts 112 pixels down the screen, a row is a thumbnail high), then Ok.
+    tap({120, 175});
+    tap({55, 283});
+    caller.join();
+    EXPECT_EQ(result, 1u);
+    EXPECT_STREQ(file, "b.jpg");
+    EXPECT_EQ(std::string(folder), pictures.string());
+}
+
+TEST_F(RequesterWindow, CancelAnswersNothing) {
+    picture("a.bmp", 20, 10, "BMP");
+    char folder[TAL_REQUESTER_PATH_SIZE], file[TAL_REQUESTER_PATH_SIZE] = "kept.jpg";
+    std::snprintf(folder, sizeof folder, "%s", pictures.c_str());
+    ULONG result = 2;
+    TaskThread caller([&] { result = Tal_FileRequest("Open Image", folder, file, nullptr, 0); });
+    ASSERT_TRUE(shown("Open Image"));
+    tap({173, 283});
+    caller.join();
+    EXPECT_EQ(result, 0u);
+    EXPECT_STREQ(file, "kept.jpg");
+}
+
+} // namespace

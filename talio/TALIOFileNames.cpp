@@ -1,8 +1,10 @@
-// The pictures of the file requester: which files it lists (those a loader of the library answers to by
-// their extension), thumbnails made from picture files through the quiet reduced preview load, and the
-// thumbnails of its database, kept as JPEG files.
+// File names and formats: the saver a file name asks for, and the pictures of the file requester: which
+// files it lists (those a loader of the library answers to by their extension), thumbnails made from
+// picture files through the quiet reduced preview load, and the thumbnails of its database, kept as JPEG
+// files.
 #include "talio/talio.h"
 #include "ui/FileRequester.h"
+#include "host/dos.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,6 +16,25 @@ namespace {
 std::string lower(std::string s) {
     for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;
+}
+
+// The extension of a name's last part ("" for none, or a leading dot only), in lower case.
+std::string extensionOf(const char* name) {
+    const char* file = name ? FilePart(name) : nullptr;
+    const char* dot = file ? std::strrchr(file, '.') : nullptr;
+    return dot && dot != file && dot[1] ? lower(dot + 1) : std::string();
+}
+
+// Whether a format word or its class's extension is the extension.
+bool formatAnswers(const char* word, const std::string& extension) {
+    if (!word || extension.empty()) return false;
+    if (lower(word) == extension) return true;
+    const ULONG object = Tal_CreateObject((std::string(word) + "TALIO").c_str());
+    const char* own =
+        object ? reinterpret_cast<const char*>(Tal_DoMethod(object, TALIO_GetExtension)) : nullptr;
+    const bool match = own && lower(own) == extension;
+    Tal_DisposeObject(object);
+    return match;
 }
 
 // A name is listed when its extension is a loader's word ("png", "jpeg") or the extension of the loader's
@@ -146,6 +167,23 @@ ULONG saveThumbnail(const char* path, const Tal_Thumbnail* t) {
 constexpr Tal_PictureServices kServices = {isPictureName, makeThumbnail, loadThumbnail, saveThumbnail};
 
 } // namespace
+
+ULONG TALIO__SaverForFileName(const char* name, char* word, size_t size) {
+    const std::string extension = extensionOf(name);
+    TALIO_GlobalData* global = TALIO_GetGlobalData();
+    if (extension.empty() || !global || !word || !size) return 0;
+    static constexpr std::pair<const char*, const char*> kindNames[] = {{"lbm", "ILBM"}, {"deep", "IFFDEEP"}};
+    std::string found;
+    for (const auto& [kind, w] : kindNames)
+        if (extension == kind) found = w;
+    for (Node* node : ListNodes<Node>(&global->savers)) {
+        if (!found.empty()) break;
+        if (formatAnswers(node->ln_Name, extension)) found = node->ln_Name;
+    }
+    if (found.empty() || found.size() >= size) return 0;
+    std::memcpy(word, found.c_str(), found.size() + 1);
+    return 1;
+}
 
 void TALIO__InstallPictureServices(bool install) {
     Tal_SetPictureServices(install ? &kServices : nullptr);
