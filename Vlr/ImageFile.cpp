@@ -546,9 +546,15 @@ Tal_Image* loadChosen(ULONG flags, const TagItem* tags, const Outcome& outcome) 
 bool chooseSaveFile(const Tal_Image* image, std::string& word, std::string& target) {
     char folder[TAL_REQUESTER_PATH_SIZE], name[TAL_REQUESTER_PATH_SIZE];
     placeOf(kSave, folder, name);
-    // The image's own name, with the format's extension.
-    if (image->file_path[0])
+    // The image's own name, with the format's extension; without a save folder yet, the image's folder.
+    if (image->file_path[0]) {
         Tal_AutoChangeFileExtension(FilePart(image->file_path), name, sizeof name, word.c_str());
+        const size_t length = size_t(PathPart(image->file_path) - image->file_path);
+        if (!folder[0] && length < sizeof folder) {
+            std::memcpy(folder, image->file_path, length);
+            folder[length] = 0;
+        }
+    }
     if (!Tal_FileRequest(Tal_GetCatalogueText(kSaveTitle), folder, name, requesterParent(),
                          TAL_FILEREQUEST_SAVE))
         return false;

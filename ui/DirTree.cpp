@@ -5,6 +5,7 @@
 #include "ui/ListTree.h"
 #include "Tal/Root.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <pwd.h>
@@ -50,6 +51,15 @@ std::string normalised(const char* path) {
     return p;
 }
 
+// Scrolls the tree so that the node's row shows at the top.
+void scrollTo(DirTreeInstance* t, ULONG node) {
+    const auto* row = reinterpret_cast<const Tal_Box*>(Tal_DoMethod(node, TAL_GetBox));
+    const auto* tree = reinterpret_cast<const Tal_Box*>(Tal_DoMethod(topmost(t), TAL_GetBox));
+    if (!row || !tree || tree->height <= 0) return;
+    const LONG scrolled = LONG(int32_t(uint32_t(Tal_DoMethod(topmost(t), TAL_GetScrollY))));
+    Tal_DoMethod(topmost(t), TAL_SetScrollY, std::max<LONG>(scrolled + row->y - tree->y - 2, 0));
+}
+
 ULONG setPath(DirTreeInstance* t, const char* wanted) {
     const std::string q = normalised(wanted);
     if (q.empty() || q.size() > TAL_DIR_PATH_MAX) return 0;
@@ -58,6 +68,7 @@ ULONG setPath(DirTreeInstance* t, const char* wanted) {
     if (!found && t->system) found = ULONG(Tal_DoMethod(t->system, TAL_OpenDirNodePath, q.c_str()));
     // The active node's notification has set the path already when the folder was found.
     std::snprintf(t->path, sizeof t->path, "%s", q.c_str());
+    if (found) scrollTo(t, found);
     return found ? 1 : 0;
 }
 

@@ -138,6 +138,9 @@ ULONG openPath(DirNodeInstance* n, const char* q) {
     if (!n->scanned) scan(n);
     for (ULONG child = ULONG(Tal_DoMethod(me, TAL_GetFirstGroupObject)); child;
          child = ULONG(Tal_DoMethod(me, TAL_GetNextGroupObject, child))) {
+        // The whole file system's row (inside "My Device") is the way to folders outside the home folder.
+        const auto* childPath = reinterpret_cast<const char*>(Tal_DoMethod(child, TAL_GetDirNodePath));
+        if (childPath && isRoot(childPath) && !isRoot(n->path)) continue;
         if (ULONG found = ULONG(Tal_DoMethod(child, TAL_OpenDirNodePath, q))) {
             if (!Tal_DoMethod(me, TAL_IsListNodeExpanded)) Tal_DoMethod(me, TAL_ExpandListNode);
             return found;

@@ -479,8 +479,12 @@ ULONG run(RequesterInstance* r, ULONG parent) {
         Tal_CreateObject("Window", TAL_SetWindowTitle, s->title.c_str(), TAL_SetWindowX, 70, TAL_SetWindowY,
                          40, TAL_SetWindowDefaultW, 450, TAL_SetWindowDefaultH, 440, TAL_SetWindowType, 64,
                          TAL_SetWindowPositionID, 0x004E0000, TAL_SetGroupMargin,
-                         Tal_GetGlobalData()->standardMargin, TAL_SetRequesterButtons, buttons);
+                         Tal_GetGlobalData()->standardMargin, TAL_SetRequesterButtons, buttons,
+                         // Above the windows of the program, the start window among them.
+                         TAL_SetWindowHostFlags, WFLG_POPUP);
+    Tal_Word parentClosed = 0;
     auto undo = [&] {
+        if (parentClosed) Tal_RemoveNotify(parent, parentClosed);
         Tal_DisposeObject(thread);
         if (window) Tal_DoMethod(window, TAL_RemoveMember, me);
         if (parent && window) Tal_DoMethod(parent, TAL_RemoveMember, window);
@@ -496,6 +500,8 @@ ULONG run(RequesterInstance* r, ULONG parent) {
     Tal_AddCallBackNotify(ok, TAL_ButtonClicked, TAL_AnyValue, okPressed, me);
     Tal_AddCallBackNotify(cancel, TAL_ButtonClicked, TAL_AnyValue, ended, me);
     Tal_AddCallBackNotify(window, TAL_CloseWindow, TAL_AnyValue, ended, me);
+    // Closing the window it belongs to (quitting the program) cancels it: the answer to that waits for it.
+    if (parent) parentClosed = Tal_AddCallBackNotify(parent, TAL_CloseWindow, TAL_AnyValue, ended, me);
     if (parent) Tal_DoMethod(parent, TAL_AddTail, window);
     Tal_AlignRequestorPosition(window);
     if (!Tal_DoMethod(window, TAL_AddTail, me)) {

@@ -126,7 +126,7 @@ void* Tal_NewListTreeNodeClass(const TagItem*) {
     n->header.superObject = Tal_CreateObject("Group", TAL_SetGroupOrientation, TAL_VERTICAL);
     // clang-format off
     n->headerRow = Tal_CreateObjects(0,
-        TAL_TREE_HGROUP, TAL_SetGroupFrame, TAL_FRAME_FLAT,
+        TAL_TREE_HGROUP, TAL_SetGroupFrame, TAL_FRAME_FLAT, TAL_SetGroupFixedHeight, 1,
             TAL_TREE_OBJECT, "Button", TAL_TREE_HANDLE, &n->expandButton, TAL_SetGroupFrame, TAL_FRAME_FLAT,
                 TAL_SetWeight, 0,
                 TAL_TREE_OBJECT, "VectorImage", TAL_TREE_HANDLE, &n->expandShape, TAL_SetVectorShape,
