@@ -153,9 +153,9 @@ Tal_Word handleInput(ItemInstance* item, const Tal_Word* args) {
 void* Tal_NewListTreeItemClass(const TagItem*) {
     auto* item = of(Tal_AllocObjectMem(&itemClass));
     if (!item) return nullptr;
-    item->header.superObject = Tal_CreateObject("Group", TAL_SetGroupOrientation, TAL_HORIZONTAL,
-                                                TAL_SetGroupFrame, TAL_FRAME_FLAT, TAL_SetGroupSpacing, 4,
-                                                TAL_SetGroupFixedHeight, 1);
+    item->header.superObject =
+        Tal_CreateObject("Group", TAL_SetGroupOrientation, TAL_HORIZONTAL, TAL_SetGroupFrame, TAL_FRAME_FLAT,
+                         TAL_SetGroupSpacing, 4, TAL_SetGroupFixedHeight, 1);
     item->name = new (std::nothrow) std::string;
     if (!item->header.superObject || !item->name) {
         delete item->name;
