@@ -6,6 +6,7 @@
 // window thread, which alone builds and changes the rows. A new folder (signal 0x8000) or the end (0x1000)
 // stops the worker's listing at once.
 #include "ui/FileRequester.h"
+#include "Tal/Catalogue.h"
 #include "Tal/Root.h"
 #include "Tal/Thread.h"
 #include "ui/Button.h"
@@ -34,6 +35,7 @@ constexpr ULONG kEndSignal = SIGBREAKF_CTRL_C;
 constexpr ULONG kTakeUpdates = 0x004E0100;
 constexpr LONG kRowHeight = TAL_THUMBNAIL_HEIGHT + 5;
 constexpr const char* kParent = "(Parent)";
+constexpr ULONG kFolderText = 620, kNameText = 621;
 
 // What the window thread shows for a listed file.
 struct Row {
@@ -558,11 +560,11 @@ void* Tal_NewFileRequesterClass(const TagItem*) {
             TAL_TREE_OBJECT, "ListTree", TAL_TREE_HANDLE, &r->list, TAL_SetWeight, 150, TAL_SetVScrollStep,
                 kRowHeight, TAL_TREE_CLOSE,
             TAL_TREE_HGROUP, TAL_TREE_HANDLE, &r->pathRow, TAL_SetWeight, 0, TAL_SetGroupSpacing, 4,
-                TAL_TREE_LABEL, "Folder",
+                TAL_TREE_LABEL, Tal_GetCatalogueText(kFolderText),
                 TAL_TREE_OBJECT, "StringEdit", TAL_TREE_HANDLE, &r->pathField, TAL_TREE_CLOSE,
             TAL_TREE_CLOSE,
             TAL_TREE_HGROUP, TAL_SetWeight, 0, TAL_SetGroupSpacing, 4,
-                TAL_TREE_LABEL, "Name",
+                TAL_TREE_LABEL, Tal_GetCatalogueText(kNameText),
                 TAL_TREE_OBJECT, "StringEdit", TAL_TREE_HANDLE, &r->nameField, TAL_TREE_CLOSE,
             TAL_TREE_CLOSE,
             TAL_TREE_VGROUP, TAL_TREE_HANDLE, &r->extraGroup, TAL_SetWeight, 0, TAL_TREE_CLOSE,

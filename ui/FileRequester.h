@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // ---------------------------------------------------------------------------------------------------
@@ -136,6 +137,10 @@ struct Tal_ThumbnailRecord {
     ULONG width, height, spare, state, date;
     std::string name;
 };
+// The Index: "Highest: N", then "number,folder" a line. Lines are bounded; the first line that is not of
+// that form ends the reading, but every number read counts: the highest number seen is returned.
+ULONG Tal_ParseThumbnailIndex(const UBYTE* data, size_t size,
+                              std::vector<std::pair<ULONG, std::string>>* folders);
 std::vector<UBYTE> Tal_EncodeThumbnailRecords(const std::vector<Tal_ThumbnailRecord>& records);
 std::vector<Tal_ThumbnailRecord> Tal_DecodeThumbnailRecords(const UBYTE* data, size_t size);
 

@@ -110,8 +110,7 @@ std::string currentRoot() {
     return chosenRoot.empty() ? defaultRoot() : chosenRoot;
 }
 
-// Reads the Index of the database in use into the table (under tableLock). Lines are bounded; the first
-// line that is not "number,folder" ends the reading, but every number read counts towards the highest.
+// Reads the Index of the database in use into the table (under tableLock).
 void readIndex() {
     const std::string root = currentRoot();
     if (table.read && table.root == root) return;
@@ -120,29 +119,9 @@ void readIndex() {
     table.read = true;
     std::vector<UBYTE> data;
     if (!readWhole(root + "/Index", kMaxIndexSize, data)) return;
-    size_t at = 0;
-    bool first = true;
-    while (at < data.size()) {
-        size_t end = at;
-        while (end < data.size() && data[end] != '\n' && end - at <= kMaxIndexLine) end++;
-        if (end - at > kMaxIndexLine) break;
-        const std::string line(data.begin() + long(at), data.begin() + long(end));
-        at = end + 1;
-        char* rest = nullptr;
-        if (first) {
-            first = false;
-            if (line.rfind("Highest: ", 0) != 0) break;
-            const unsigned long n = std::strtoul(line.c_str() + 9, &rest, 10);
-            if (rest == line.c_str() + 9 || n > 0x7FFFFFFF) break;
-            table.highest = std::max(table.highest, ULONG(n));
-            continue;
-        }
-        const unsigned long n = std::strtoul(line.c_str(), &rest, 10);
-        if (rest == line.c_str() || n == 0 || n > 0x7FFFFFFF) break;
-        table.highest = std::max(table.highest, ULONG(n));
-        if (*rest != ',' || rest[1] != '/') break;
-        table.numbers[std::string(rest + 1)] = ULONG(n);
-    }
+    std::vector<std::pair<ULONG, std::string>> folders;
+    table.highest = Tal_ParseThumbnailIndex(data.data(), data.size(), &folders);
+    for (auto& [number, folder] : folders) table.numbers[folder] = number;
 }
 
 bool writeIndex() {
@@ -313,6 +292,37 @@ std::vector<Tal_ThumbnailRecord> Tal_DecodeThumbnailRecords(const UBYTE* data, s
         if (plainName(r.name)) records.push_back(std::move(r));
     }
     return records;
+}
+
+ULONG Tal_ParseThumbnailIndex(const UBYTE* data, size_t size,
+                              std::vector<std::pair<ULONG, std::string>>* folders) {
+    ULONG highest = 0;
+    size_t at = 0;
+    bool first = true;
+    while (data && at < size) {
+        size_t end = at;
+        while (end < size && data[end] != '\n' && end - at <= kMaxIndexLine) end++;
+        if (end - at > kMaxIndexLine) break;
+        const std::string line(reinterpret_cast<const char*>(data) + at, end - at);
+        at = end + 1;
+        const char* text = line.c_str();
+        char* rest = nullptr;
+        if (first) {
+            first = false;
+            if (line.rfind("Highest: ", 0) != 0) break;
+            const unsigned long n = std::strtoul(text + 9, &rest, 10);
+            if (rest == text + 9 || n > 0x7FFFFFFF) break;
+            highest = std::max(highest, ULONG(n));
+            continue;
+        }
+        const unsigned long n = std::strtoul(text, &rest, 10);
+        if (rest == text || n == 0 || n > 0x7FFFFFFF) break;
+        highest = std::max(highest, ULONG(n));
+        if (*rest != ',' || rest[1] != '/' || std::strlen(rest + 1) != line.size() - size_t(rest + 1 - text))
+            break;
+        if (folders) folders->emplace_back(ULONG(n), std::string(rest + 1));
+    }
+    return highest;
 }
 
 void Tal_SetThumbnailDatabase(const char* folder) {

@@ -628,6 +628,9 @@ ULONG Tal__HandleWindow(Tal_Word userData) {
             Tal_FreeMem(m);
         }
         for (WindowInstance* c : popUpChildren(w)) {
+            // Held while its input is handled: a choice may close and dispose it meanwhile.
+            Tal_Object* held = Tal__LockObjectInstanceQuiet(handleOf(c));
+            if (!held) continue;
             while (c->host) {
                 auto* m = reinterpret_cast<IntuiMessage*>(GetMsg(c->host->UserPort));
                 if (!m) break;
@@ -635,6 +638,7 @@ ULONG Tal__HandleWindow(Tal_Word userData) {
                 ReplyMsg(&m->ExecMessage);
                 Tal_FreeMem(m);
             }
+            Tal_UnlockObjectInstance(held);
         }
         if ((w->drawInfo.pendingRedraws || w->drawInfo.lockMissed) && w->host) redrawAll(w);
     }
