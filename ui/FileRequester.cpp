@@ -66,6 +66,7 @@ struct State {
     std::vector<std::unique_ptr<Row>> rows;
     ULONG shownGeneration = 0;
     std::string title;
+    std::string answer; // the folder handed out last
     std::atomic<int> workerStarted{0};
     std::atomic<int> ended{0};
     std::atomic<int> result{0};
@@ -600,8 +601,12 @@ Tal_Word Tal_DoFileRequesterClassMethod(void* instance, ULONG id, const Tal_Word
     switch (id) {
     case TAL_SetRequesterDirectory:
         return setDirectory(r, reinterpret_cast<const char*>(args[0]));
-    case TAL_GetRequesterDirectory:
-        return Tal_DoMethod(r->pathField, TAL_GetString);
+    case TAL_GetRequesterDirectory: {
+        // The folder itself: the path field keeps 255 characters, a folder may have up to 259.
+        std::lock_guard guard(r->state->lock);
+        r->state->answer = r->state->directory;
+        return reinterpret_cast<Tal_Word>(r->state->answer.c_str());
+    }
     case TAL_SetRequesterFile:
         setFile(r, reinterpret_cast<const char*>(args[0]));
         return 1;

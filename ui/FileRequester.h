@@ -14,7 +14,7 @@
 // FileRequester (built on Group).
 
 constexpr ULONG TAL_SetRequesterDirectory = 0x004E001E; // "\" becomes "/"; a new one is listed
-constexpr ULONG TAL_GetRequesterDirectory = 0x004E0028; // the path field's text
+constexpr ULONG TAL_GetRequesterDirectory = 0x004E0028; // the folder (as the path field shows it)
 constexpr ULONG TAL_SetRequesterFile = 0x004E0032;      // shown and notified
 constexpr ULONG TAL_GetRequesterFile = 0x004E003C;
 constexpr ULONG TAL_RunFileRequester = 0x004E0046; // 1 for Ok, 0 otherwise

@@ -223,7 +223,7 @@ Tal_Word Tal_DoMenuItemClassMethod(void* instance, ULONG id, const Tal_Word* arg
 }
 
 ULONG Tal_InitMenuItemClass() {
-    return Tal__SetupClass(&menuItemClass, "MenuItem", 0x00180000, "PopUp", Tal_NewMenuItemClass,
+    return Tal__SetupClass(&menuItemClass, "MenuItem", 0x00180000, "Button", Tal_NewMenuItemClass,
                            Tal_DisposeMenuItemClass, Tal_DoMenuItemClassMethod, nullptr,
                            sizeof(MenuItemInstance));
 }
