@@ -524,6 +524,14 @@ ULONG run(RequesterInstance* r, ULONG parent) {
         Delay(1);
     }
     Tal_DoMethod(window, TAL_Start);
+    // A window that cannot open (no screen) ends the request: nobody could answer it.
+    for (int tries = 0; !Tal_DoMethod(window, TAL_GetHostWindow); tries++) {
+        if (tries > 250) {
+            undo();
+            return 0;
+        }
+        Delay(1);
+    }
     {
         std::lock_guard guard(s->lock);
         s->window = window;
