@@ -775,12 +775,14 @@ ULONG activeView(Tal_Image** active) {
 
 // With one image at a time the opened image takes the active image's place. The file is loaded before
 // that image's view is closed, so that a file that does not load (or a refused close) costs nothing.
-Tal_Word openFile(const char* path) {
+// Without a path the user chooses the file (browsing: among thumbnails).
+Tal_Word openFile(const char* path, bool browse = false) {
     Tal_ImageBase* base = engine();
     Tal_Image* active = nullptr;
     ULONG view = base && base->single_image ? activeView(&active) : 0;
-    if (!view) return reinterpret_cast<Tal_Word>(Tal__LoadImageA(path, 0, 0, 0, nullptr));
-    Tal_Image* image = Tal__LoadImageA(path, 0, 0, TAL_LOAD_NO_VIEW, nullptr);
+    const auto tags = Tal_MakeTags(TAL_TAG_BrowseImages, browse ? 1 : 0);
+    if (!view) return reinterpret_cast<Tal_Word>(Tal__LoadImageA(path, 0, 0, 0, tags.data()));
+    Tal_Image* image = Tal__LoadImageA(path, 0, 0, TAL_LOAD_NO_VIEW, tags.data());
     if (!image) return 0;
     if (!Tal_DoImageMethod(active, TAL_CloseView, view)) {
         // Its first layer made the new image active: the old one gets its place back.
@@ -1115,7 +1117,7 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
         return loadAuxiliaryImage(self, pathArg(args[0]));
     case TAL_OpenImageFile:
     case TAL_BrowseImages:
-        return openFile(pathArg(args[0]));
+        return openFile(pathArg(args[0]), id == TAL_BrowseImages);
     case TAL_SaveImage:
         if (self->file_path[0]) return saveFile(self, self->file_path, 0);
         return Tal__SaveImageA(self, nullptr, base ? base->product_name : nullptr, 0, 0, nullptr);

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -26,6 +27,17 @@ const char* const TAL_PATH_TOO_LONG_TEXT = "The file name is too long.";
 namespace {
 
 std::atomic<LONG> createBackups{0};
+
+// Where the load and save file requesters start: a folder and a name each (the preferences keep the
+// folders between runs), and whether a folder chosen for one is taken for the other too.
+struct RequesterPlaces {
+    std::mutex lock;
+    std::string folder[2], name[2]; // [0] load, [1] save
+    std::atomic<LONG> samePath{0};
+};
+RequesterPlaces places;
+constexpr int kLoad = 0, kSave = 1;
+constexpr ULONG kLoadTitle = 25, kSaveTitle = 26, kNoNameText = 346;
 
 constexpr ULONG kFileErrorTitle = 38;
 constexpr const char* kOutOfMemoryText = "Sorry, out of memory.";
@@ -473,6 +485,96 @@ ULONG Tal__BackupFileName(const char* path, char* destination, size_t size) {
 }
 
 // ---------------------------------------------------------------------------------------------------
+// The file requesters.
+
+void rememberPlace(int which, const char* folder, const char* name) {
+    std::lock_guard guard(places.lock);
+    places.folder[which] = folder;
+    places.name[which] = name;
+    if (places.samePath) places.folder[1 - which] = folder;
+}
+
+void placeOf(int which, char* folder, char* name) {
+    std::lock_guard guard(places.lock);
+    std::snprintf(folder, TAL_REQUESTER_PATH_SIZE, "%s", places.folder[which].c_str());
+    std::snprintf(name, TAL_REQUESTER_PATH_SIZE, "%s", places.name[which].c_str());
+}
+
+// The requesters open beside the program's main window.
+void* requesterParent() {
+    Tal_ImageBase* base = Tal_GetImageBase();
+    return base && base->main_window
+               ? reinterpret_cast<void*>(Tal_DoMethod(base->main_window, TAL_GetDrawInfo))
+               : nullptr;
+}
+
+// The folder and a name joined into `out` (a path buffer); false when it does not fit.
+bool joinPath(const char* folder, const char* name, char* out, size_t size) {
+    if (std::snprintf(out, size, "%s", folder) >= int(size)) return false;
+    return AddPart(out, name, size) != 0;
+}
+
+// Loads every file chosen in the load file requester; the last image loaded, or none.
+Tal_Image* loadChosen(ULONG flags, const TagItem* tags, const Outcome& outcome) {
+    char folder[TAL_REQUESTER_PATH_SIZE], name[TAL_REQUESTER_PATH_SIZE];
+    placeOf(kLoad, folder, name);
+    ULONG kept = 0;
+    const ULONG view = GetTagData(TAL_TAG_BrowseImages, 0, tags) ? TAL_REQUESTER_THUMBNAILS : 0;
+    if (!Tal_FileRequest(Tal_GetCatalogueText(kLoadTitle), folder, name, requesterParent(), 0,
+                         TAL_TAG_RequesterKeep, &kept, TAL_TAG_RequesterFlags, view)) {
+        outcome.set(TALIO_ERR_CANCELLED, nullptr);
+        return nullptr;
+    }
+    rememberPlace(kLoad, folder, name);
+    Tal_Image* last = nullptr;
+    for (const char* chosen = Tal_GetFirstFileRequestSelection(kept); chosen;
+         chosen = Tal_GetNextFileRequestSelection(kept, chosen)) {
+        char path[TAL_PATH_SIZE];
+        if (!*chosen) continue;
+        if (!joinPath(folder, chosen, path, sizeof path)) {
+            outcome.pathTooLong();
+            continue;
+        }
+        if (Tal_Image* image = Tal__LoadImageA(path, 0, 0, flags, tags)) last = image;
+    }
+    Tal_EndFileRequest(kept);
+    return last;
+}
+
+// Asks for the file to save in `word`'s format: the path goes to `target`, and a name whose extension asks
+// for another saver changes the format. False when nothing is to be saved (cancelled, or no name).
+bool chooseSaveFile(const Tal_Image* image, std::string& word, std::string& target) {
+    char folder[TAL_REQUESTER_PATH_SIZE], name[TAL_REQUESTER_PATH_SIZE];
+    placeOf(kSave, folder, name);
+    // The image's own name, with the format's extension; without a save folder yet, the image's folder.
+    if (image->file_path[0]) {
+        Tal_AutoChangeFileExtension(FilePart(image->file_path), name, sizeof name, word.c_str());
+        const size_t length = size_t(PathPart(image->file_path) - image->file_path);
+        if (!folder[0] && length < sizeof folder) {
+            std::memcpy(folder, image->file_path, length);
+            folder[length] = 0;
+        }
+    }
+    if (!Tal_FileRequest(Tal_GetCatalogueText(kSaveTitle), folder, name, requesterParent(),
+                         TAL_FILEREQUEST_SAVE))
+        return false;
+    if (!*name) {
+        Tal_MessageBoxA("Velura", Tal_GetCatalogueText(kNoNameText), 1);
+        return false;
+    }
+    char saver[TAL_NAME_FIELD];
+    if (TALIO__SaverForFileName(name, saver, sizeof saver))
+        word = saver;
+    else
+        Tal_AutoChangeFileExtension(name, name, sizeof name, word.c_str());
+    rememberPlace(kSave, folder, name);
+    char path[TAL_PATH_SIZE];
+    if (!*name || !joinPath(folder, name, path, sizeof path)) return false;
+    target = path;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
 // Loading.
 
 ULONG Tal___LoadImageA(Tal_Image* image, const char* path, Tal_Word, ULONG stream, ULONG flags,
@@ -501,9 +603,9 @@ Tal_Image* Tal__LoadImageA(const char* path, Tal_Word reserved, ULONG stream, UL
                            const TagItem* tags) {
     const Outcome outcome{tags, (flags & TAL_LOAD_QUIET) != 0};
     if (stream && kindOf(stream) == TALIO_KIND_ILBM) stream = 0;
-    // Without either, the user would choose files in the load file requester, which the program does
-    // not have yet: nothing is loaded.
+    // Without either, the user chooses the files (none when quiet).
     if (!path && !stream) {
+        if (!outcome.quiet) return loadChosen(flags, tags, outcome);
         outcome.set(0, nullptr);
         return nullptr;
     }
@@ -535,6 +637,17 @@ Tal_Image* Tal_LoadImage(const char* path, ULONG stream, ULONG flags) {
 
 Tal_Image* Tal__LoadFileAsLayer(Tal_Image* image, const char* path, ULONG flags) {
     Tal_ImageBase* base = Tal_GetImageBase();
+    // Without a path the user chooses the file.
+    char chosen[TAL_PATH_SIZE];
+    if (!path && image && base && !(flags & TAL_LOAD_QUIET)) {
+        char folder[TAL_REQUESTER_PATH_SIZE], name[TAL_REQUESTER_PATH_SIZE];
+        placeOf(kLoad, folder, name);
+        if (!Tal_FileRequest(Tal_GetCatalogueText(kLoadTitle), folder, name, requesterParent(), 0))
+            return nullptr;
+        rememberPlace(kLoad, folder, name);
+        if (!*name || !joinPath(folder, name, chosen, sizeof chosen)) return nullptr;
+        path = chosen;
+    }
     if (!image || !path || !base) return nullptr;
     auto* layer = static_cast<Tal_Image*>(Tal_CreateImageObject("Image", TAL_SetImageKind, TAL_PAINT_LAYER));
     if (!layer) return nullptr;
@@ -593,10 +706,9 @@ ULONG Tal__SaveImageA(Tal_Image* image, const char* path, const char* format, UL
             target = changed;
         }
     }
-    // Without a path the user would name the file in the save file requester, which the program does not
-    // have yet: nothing is saved.
-    if (!path) {
-        outcome.set(0, nullptr);
+    // Without a path the user names the file (none when quiet); a cancel saves nothing.
+    if (!path && (outcome.quiet || !chooseSaveFile(image, word, target))) {
+        outcome.set(TALIO_ERR_CANCELLED, nullptr);
         return 0;
     }
     if (target.size() >= sizeof image->file_path) return outcome.pathTooLong();
@@ -623,6 +735,20 @@ ULONG Tal__SaveImageA(Tal_Image* image, const char* path, const char* format, UL
         Tal__AnnounceImageChange(image, TAL_CHANGE_SAVED, 0, 0, image->width, image->height);
     }
     return outcome.ok();
+}
+
+void Tal__SetRequesterFolder(int save, const char* folder) {
+    std::lock_guard guard(places.lock);
+    places.folder[save ? kSave : kLoad] = folder ? folder : "";
+}
+
+std::string Tal__GetRequesterFolder(int save) {
+    std::lock_guard guard(places.lock);
+    return places.folder[save ? kSave : kLoad];
+}
+
+void Tal__SetSameLoadSavePath(LONG on) {
+    places.samePath = on ? 1 : 0;
 }
 
 ULONG Tal_SaveImageA(Tal_Image* image, const char* path, const char* format, ULONG stream, ULONG flags,

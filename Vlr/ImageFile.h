@@ -9,6 +9,7 @@
 #include "Vlr/Vlr.h"
 
 #include <cstddef>
+#include <string>
 
 // Load flags (also handed to the library).
 constexpr ULONG TAL_LOAD_QUIET = 0x04;    // no message or requester; the library stays quiet too
@@ -25,13 +26,17 @@ constexpr ULONG TAL_SAVE_NO_BACKUP = 0x40; // no ".bak" file, whatever the setti
 // not quiet; none when nothing failed or the user cancelled.
 constexpr Tag TAL_TAG_FileErrorText = 7261;
 
+// Tag of a load without a path: the files are chosen in the browsing requester (thumbnails).
+constexpr Tag TAL_TAG_BrowseImages = 7262;
+
 // The text shown when a path does not fit the image's path field.
 extern const char* const TAL_PATH_TOO_LONG_TEXT;
 
 // Loads a file (or, with a stream object whose kind is not 5, from that object) as a new image. Unless
 // TAL_LOAD_ONLY the image is listed and gets a paint layer when it has no layer; unless also
 // TAL_LOAD_NO_VIEW it gets a view and becomes the active image. Without a path and stream nothing is
-// loaded (the load file requester is not part of the program yet). The image or none.
+// loaded when quiet; otherwise the user chooses files in the load file requester (several may be chosen,
+// each is loaded; TAL_TAG_BrowseImages shows thumbnails). The image or none (the last one loaded).
 Tal_Image* Tal__LoadImageA(const char* path, Tal_Word reserved, ULONG stream, ULONG flags,
                            const TagItem* tags);
 // Loads into an image object that has no planes yet. 1 or 0.
@@ -41,7 +46,9 @@ ULONG Tal___LoadImageA(Tal_Image* image, const char* path, Tal_Word reserved, UL
 // format no saver answers to falls back to JPEG, with the path's extension changed to match. With a
 // stream object of kind 1024 the picture goes straight to it. 1 when the file or stream was written, 0
 // on failure or cancel. On success, unless TAL_SAVE_COPY, the image is marked saved (modified_count 0,
-// its path and format) and announces change type 4.
+// its path and format) and announces change type 4. Without a path (and not quiet) the user names the
+// file in the save file requester; a name whose extension names a saver saves in that format, any other
+// name gets the format's extension.
 ULONG Tal__SaveImageA(Tal_Image* image, const char* path, const char* format, ULONG stream, ULONG flags,
                       const TagItem* tags);
 
@@ -62,6 +69,12 @@ ULONG Tal_AutoChangeFileExtension(const char* source, char* destination, size_t 
 // The backup name of a path: ".bak" inserted before the first "." of its last component (not a leading
 // one), else appended. 0 when it does not fit.
 ULONG Tal__BackupFileName(const char* path, char* destination, size_t size);
+
+// The folders the load and save file requesters start in (the preferences keep them), and whether a
+// folder chosen for one is taken for the other too.
+void Tal__SetRequesterFolder(int save, const char* folder);
+std::string Tal__GetRequesterFolder(int save);
+void Tal__SetSameLoadSavePath(LONG on);
 
 // The backup setting (off at start); the preferences keep it.
 void Tal__SetCreateBackups(LONG on);

@@ -15,11 +15,28 @@ struct Command {
     ULONG number;
     const char* needs;
     Tal_Word (*run)();
+    bool onImage = false; // works on the active image: offered while there is one
 };
+
+Tal_Image* activeImage() {
+    Tal_ImageBase* base = Tal_GetImageBase();
+    if (!base) return nullptr;
+    SemaphoreGuard guard(&base->listLock);
+    return base->active_image;
+}
+
+// The active image performs the method in its thread (the saves ask for the file there).
+Tal_Word onActiveImage(ULONG method) {
+    return Tal_DoAsyncImageMethod(activeImage(), method, 0);
+}
+
 constexpr Command kCommands[] = {
     {60, "NewImageReq", [] { return EventFunc(APP_NEW_IMAGE, 0, 0, nullptr); }},
     {51, "FileRequester", [] { return EventFunc(APP_OPEN, 0, 0, nullptr); }},
     {139, "FileRequester", [] { return EventFunc(APP_BROWSE, 0, 0, nullptr); }},
+    {52, "FileRequester", [] { return onActiveImage(TAL_SaveImage); }, true},
+    {53, "FileRequester", [] { return onActiveImage(TAL_SaveImageAs); }, true},
+    {54, "FileRequester", [] { return onActiveImage(TAL_SaveImageCopy); }, true},
     {67, nullptr, [] { return Tal_DoMethod(app_PreferencesObject(), TAL_OpenWindow); }},
     {69, nullptr, [] { return EventFunc(APP_QUIT, 0, 0, nullptr); }},
 };
@@ -32,7 +49,7 @@ const Command* commandOf(ULONG number) {
 
 bool offered(ULONG number) {
     const Command* c = commandOf(number);
-    return c && (!c->needs || Tal_FindClassFromName(c->needs));
+    return c && (!c->needs || Tal_FindClassFromName(c->needs)) && (!c->onImage || activeImage());
 }
 
 void forEachItem(const host_MenuItemResource* items, ULONG count, auto&& f) {
@@ -60,6 +77,14 @@ void updateCommands(const app_MainTree* tree) {
         Tal_DoMethod(tree->buttons[i], offered(commands[i]) ? TAL_EnableObject : TAL_DisableObject);
 }
 
+// The tree whose commands are offered (a copy: its handles are what counts).
+app_MainTree installedTree;
+
+Tal_Word activeImageChanged(Tal_Word, ULONG, ULONG, const Tal_Word*) {
+    updateCommands(&installedTree);
+    return 0;
+}
+
 } // namespace
 
 Tal_Word MenuFunc(Tal_Word, ULONG, ULONG, const Tal_Word* args) {
@@ -75,4 +100,9 @@ void app_InstallCommands(const app_MainTree* tree) {
     Tal_AddCallBackNotify(tree->screen, TAL_ScreenMenuCommand, TAL_AnyValue, MenuFunc, 0);
     host_SetMainWindowObject(tree->window);
     updateCommands(tree);
+    // The commands on the active image come and go with it.
+    installedTree = *tree;
+    if (Tal_ImageBase* base = Tal_GetImageBase(); base && base->image_object)
+        Tal_AddCallBackNotify(base->image_object->header.handle, TAL_SetActiveImage, TAL_AnyValue,
+                              activeImageChanged, 0);
 }

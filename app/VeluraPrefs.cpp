@@ -99,6 +99,19 @@ Tal_Word setPath(bool load, Tal_Word text) {
     char* field = load ? settings.loadPath : settings.savePath;
     std::memmove(field, path, std::strlen(path) + 1);
     if (load && settings.sameLoadSavePath) std::memcpy(settings.savePath, field, sizeof settings.savePath);
+    // The file requesters start there.
+    Tal__SetRequesterFolder(0, settings.loadPath);
+    Tal__SetRequesterFolder(1, settings.savePath);
+    return reinterpret_cast<Tal_Word>(field);
+}
+
+// The folder the file requester was last in (the preferences store it), when it fits.
+Tal_Word getPath(bool load) {
+    const std::string folder = Tal__GetRequesterFolder(load ? 0 : 1);
+    std::lock_guard guard(settings.pathLock);
+    char* field = load ? settings.loadPath : settings.savePath;
+    if (!folder.empty() && folder.size() <= TAL_PREFS_PATH_MAX)
+        std::memcpy(field, folder.c_str(), folder.size() + 1);
     return reinterpret_cast<Tal_Word>(field);
 }
 
@@ -175,6 +188,9 @@ void Tal__ResetPrefsSettings() {
     settings.redrawMode = 0;
     std::lock_guard guard(settings.pathLock);
     settings.loadPath[0] = settings.savePath[0] = 0;
+    Tal__SetSameLoadSavePath(0);
+    Tal__SetRequesterFolder(0, "");
+    Tal__SetRequesterFolder(1, "");
 }
 
 void Tal__GetDeviceInfo(char* buffer, size_t size) {
@@ -307,6 +323,7 @@ Tal_Word Tal_DoVeluraPrefsClassMethod(void* instance, ULONG id, const Tal_Word* 
         return Tal_Word(intptr_t(settings.fileRequesterType.load()));
     case TAL_SetUseSameLoadSavePathPrefs:
         settings.sameLoadSavePath = LONG(args[0]);
+        Tal__SetSameLoadSavePath(settings.sameLoadSavePath);
         return Tal_Word(intptr_t(settings.sameLoadSavePath.load()));
     case TAL_GetUseSameLoadSavePathPrefs:
         return Tal_Word(intptr_t(settings.sameLoadSavePath.load()));
@@ -327,9 +344,8 @@ Tal_Word Tal_DoVeluraPrefsClassMethod(void* instance, ULONG id, const Tal_Word* 
     case TAL_SetSavePath:
         return setPath(id == TAL_SetLoadPath, args[0]);
     case TAL_GetLoadPath:
-        return reinterpret_cast<Tal_Word>(settings.loadPath);
     case TAL_GetSavePath:
-        return reinterpret_cast<Tal_Word>(settings.savePath);
+        return getPath(id == TAL_GetLoadPath);
     case TAL_SetRedrawMode:
         return setRedrawMode(p, LONG(args[0]));
     case TAL_GetRedrawMode:

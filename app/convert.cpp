@@ -139,41 +139,13 @@ std::string absolutePath(const std::string& path) {
     return std::string(cwd) + "/" + path;
 }
 
-bool sameText(std::string a, std::string b) {
-    auto lower = [](std::string& s) {
-        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    };
-    lower(a);
-    lower(b);
-    return a == b;
-}
-
-std::string extensionOf(ULONG saver) {
-    const char* ext = reinterpret_cast<const char*>(Tal_DoMethod(saver, TALIO_GetExtension));
-    return ext ? ext : "";
-}
-
-// The saver whose word or extension is the output file's extension (".iff" is the first saver with that
-// extension, ILBM, and a few extensions name their saver's picture kind); JPEG for a name without one. A
-// word of the saver list matches even when its saver is not there (yet): the save then says so.
+// The saver the output file's name asks for; JPEG for a name without an extension.
 std::string formatFromName(const std::string& name) {
     const char* file = FilePart(name.c_str());
     const char* dot = std::strrchr(file, '.');
     if (!dot || dot == file) return "JPEG";
-    const std::string ext = dot + 1;
-    static constexpr std::pair<const char*, const char*> kindNames[] = {{"lbm", "ILBM"}, {"deep", "IFFDEEP"}};
-    for (const auto& [kind, word] : kindNames)
-        if (sameText(ext, kind)) return word;
-    TALIO_GlobalData* global = TALIO_GetGlobalData();
-    if (!global) return "";
-    for (Node* node : ListNodes<Node>(&global->savers)) {
-        const std::string word = node->ln_Name;
-        const ULONG saver = Tal_CreateObject((word + "TALIO").c_str());
-        const bool match = sameText(ext, word) || (saver && sameText(ext, extensionOf(saver)));
-        Tal_DisposeObject(saver);
-        if (match) return word;
-    }
-    return "";
+    char word[TAL_NAME_FIELD];
+    return TALIO__SaverForFileName(name.c_str(), word, sizeof word) ? word : "";
 }
 
 // Whether the library's loader or saver list names the format word.

@@ -332,6 +332,7 @@ TALIO_GlobalData* TALIO_Init(Tal_GlobalData* tal) {
             return nullptr;
         }
         globalData.tal = tal ? tal : Tal_GetGlobalData();
+        TALIO__InstallPictureServices(true);
     }
     globalData.openCount++;
     return &globalData;
@@ -340,6 +341,7 @@ TALIO_GlobalData* TALIO_Init(Tal_GlobalData* tal) {
 void TALIO_Cleanup(TALIO_GlobalData* global) {
     std::lock_guard guard(libraryLock);
     if (global != &globalData || globalData.openCount <= 0 || --globalData.openCount > 0) return;
+    TALIO__InstallPictureServices(false);
     emptyList(&globalData.loaders);
     emptyList(&globalData.savers);
     emptyList(&globalData.offeredSavers);

@@ -297,6 +297,13 @@ ULONG TALIO_ShowOptionsRequester(ULONG object, ULONG group);
 // appended. 0 when it does not fit (destination then unchanged). Source and destination may be the same.
 ULONG TALIO__ReplaceExtension(char* destination, size_t size, const char* path, const char* extension);
 
+// Hands the file requester its pictures (which files it lists, thumbnails; see ui/FileRequester.h), or
+// takes them back. The library does it as it starts and ends.
+void TALIO__InstallPictureServices(bool install);
+// The saver a file name asks for by its extension: a saver whose word or class extension it is (".iff" is
+// the first saver with that extension, ILBM), ".lbm" ILBM, ".deep" IFFDEEP. A word of the saver list
+// counts even when its class is missing (the save then says so). 1 with the word, 0 when none fits.
+ULONG TALIO__SaverForFileName(const char* name, char* word, size_t size);
 // Free physical memory in bytes: VELURA_FREE_MEMORY when set, else MemAvailable; UINT64_MAX when unknown.
 uint64_t TALIO__AvailableMemory();
 

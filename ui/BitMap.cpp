@@ -130,11 +130,11 @@ void setText(char*& field, const char* text) {
 
 LONG shownWidth(const BitMapInstance* self) {
     if (self->builtIn) return self->builtIn->width;
-    return self->picture ? self->pictureWidth : 0;
+    return self->picture || self->rgb ? self->pictureWidth : 0;
 }
 LONG shownHeight(const BitMapInstance* self) {
     if (self->builtIn) return self->builtIn->height;
-    return self->picture ? self->pictureHeight : 0;
+    return self->picture || self->rgb ? self->pictureHeight : 0;
 }
 
 // Grey levels spread over the colours a picture of that depth can have.
@@ -219,7 +219,7 @@ void blit(BitMapInstance* self, RastPort* rp, LONG srcX, LONG srcY, LONG x, LONG
         return;
     }
     if (!buildRows(self)) return;
-    if (!backdrop && (self->colour0 || self->mask))
+    if (!backdrop && (self->colour0 || self->mask) && self->keyed)
         host_WritePixelArrayKeyed(self->keyed, srcX, srcY, self->rowBytes, rp, x, y, w, h, self->keyColour);
     else
         WritePixelArray(self->rgb, srcX, srcY, self->rowBytes, rp, x, y, w, h, RECTFMT_BGR);
@@ -427,6 +427,30 @@ ULONG setPlanar(BitMapInstance* self, BitMap* bitmap) {
     return 1;
 }
 
+// Shows a true-colour picture: a copy of its rows (blue, green, red).
+ULONG setRows(BitMapInstance* self, LONG width, LONG height, const UBYTE* bgr, LONG bytesPerRow) {
+    if (width < 1 || height < 1 || width > 32767 || height > 32767 || !bgr || bytesPerRow < width * 3)
+        return 0;
+    const LONG rowBytes = (width * 3 + 3) & ~3;
+    auto* rows = static_cast<UBYTE*>(Tal_AllocMemClear(size_t(rowBytes) * size_t(height)));
+    if (!rows) return 0;
+    for (LONG y = 0; y < height; y++)
+        std::memcpy(rows + size_t(y) * size_t(rowBytes), bgr + size_t(y) * size_t(bytesPerRow),
+                    size_t(width) * 3);
+    {
+        std::lock_guard guard(self->lock);
+        dropPicture(self);
+        self->rgb = rows;
+        self->rowBytes = rowBytes;
+        self->pictureWidth = width;
+        self->pictureHeight = height;
+        self->colour0 = 0;
+        setText(self->fileName, nullptr);
+    }
+    redraw(self);
+    return 1;
+}
+
 void limits(BitMapInstance* self) {
     std::lock_guard guard(self->lock);
     Tal_Box* b = self->box;
@@ -556,13 +580,16 @@ Tal_Word Tal_DoBitMapClassMethod(void* instance, ULONG id, const Tal_Word* args)
     case TAL_SetBitMapPicture:
     case TAL_SetBitMapPictureAlias:
         return setPlanar(self, reinterpret_cast<BitMap*>(args[0]));
+    case TAL_SetBitMapRows:
+        return setRows(self, LONG(args[0]), LONG(args[1]), reinterpret_cast<const UBYTE*>(args[2]),
+                       LONG(args[3]));
     case TAL_GetBitMapPicture:
     case TAL_GetBitMapPictureAlias:
         return reinterpret_cast<Tal_Word>(self->picture);
     case TAL_SetBitMapMask: {
         std::lock_guard guard(self->lock);
         self->mask = reinterpret_cast<BitMap*>(args[0]);
-        dropRows(self);
+        if (self->picture) dropRows(self); // true-colour rows have nothing to be built again from
         return 1;
     }
     case TAL_GetBitMapMask:
@@ -580,7 +607,7 @@ Tal_Word Tal_DoBitMapClassMethod(void* instance, ULONG id, const Tal_Word* args)
     case TAL_SetBitMapColour0: {
         std::lock_guard guard(self->lock);
         self->colour0 = args[0] ? 1 : 0;
-        dropRows(self);
+        if (self->picture) dropRows(self);
         return 1;
     }
     case TAL_CopyBitMap:

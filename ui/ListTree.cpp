@@ -1,7 +1,9 @@
-// ListTree: a group whose members are the rows of a list, in order, with an active node, an active item
-// and a selection. Until it scrolls and draws its rows itself it lays them out and draws them as a group.
+// ListTree: a scrolled list whose rows (its members, in order) are items and nodes, with an active node,
+// an active item and a selection. The rows choose themselves (ListTreeItem, ListTreeNode); the tree keeps
+// the record of what is chosen.
 #include "ui/ListTree.h"
 #include "Tal/Root.h"
+#include "ui/Pages.h"
 
 #include <algorithm>
 #include <new>
@@ -90,7 +92,8 @@ void clearRows(ListTreeInstance* self) {
 void* Tal_NewListTreeClass(const TagItem*) {
     auto* self = of(Tal_AllocObjectMem(&listTreeClass));
     if (!self) return nullptr;
-    self->header.superObject = Tal_CreateObject("Group");
+    self->header.superObject = Tal_CreateObject("VirtualGroup", TAL_SetGroupFrame, 18, TAL_SetVScrollStep,
+                                                Tal_Word(-1), TAL_SetGroupFlags, 1);
     self->selection = new (std::nothrow) std::vector<ULONG>;
     if (!self->header.superObject || !self->selection) {
         delete self->selection;

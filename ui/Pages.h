@@ -60,6 +60,8 @@ constexpr ULONG TAL_SetBitMapHeight = 0x00080078;
 constexpr ULONG TAL_SetBitMapColour0 = 0x00080082; // 1: colour 0 of a file picture shows the background
 constexpr ULONG TAL_CopyBitMap = 0x0008008C;       // show the picture of another BitMap
 constexpr ULONG TAL_SetBuiltInPicture = 0x00080096;
+constexpr ULONG TAL_SetBitMapRows =
+    0x000800AA; // width, height, rows (blue, green, red), bytes per row: copied
 // Fixed sizes, as Space and VectorImage take them: the same as the width and height above.
 constexpr ULONG TAL_SetBitMapFixedWidth = 0x0001012C;
 constexpr ULONG TAL_SetBitMapFixedHeight = 0x00010136;

@@ -32,6 +32,7 @@ struct VirtualInstance {
     UBYTE laidOut;
     UBYTE guard;  // the scrollers echo the values this object gives them
     LONG rowStep; // -1: the first member's height
+    LONG held;    // Tal_HoldLayout: member changes wait for the release
     LONG scrollX, scrollY;
     LONG naturalWidth, naturalHeight; // of the content
 };
@@ -189,7 +190,7 @@ void layout(VirtualInstance* v, const Tal_Word* args) {
 
 // Lays the whole group out again in its box (after a change of the members or of the scrollers).
 void relayout(VirtualInstance* v) {
-    if (!v->laidOut) return;
+    if (!v->laidOut || v->held > 0) return;
     const Tal_Box* b = boxOf(self(v));
     const Tal_Word box[] = {Tal_Word(intptr_t(b->x)), Tal_Word(intptr_t(b->y)), Tal_Word(intptr_t(b->width)),
                             Tal_Word(intptr_t(b->height))};
@@ -346,6 +347,11 @@ Tal_Word Tal_DoVirtualGroupClassMethod(void* instance, ULONG id, const Tal_Word*
         return v->hScroller;
     case TAL_GetVScroller:
         return v->vScroller;
+    case TAL_HoldLayout:
+        return Tal_Word(intptr_t(++v->held));
+    case TAL_ReleaseLayout:
+        if (v->held > 0 && --v->held == 0) relayout(v);
+        return Tal_Word(intptr_t(v->held));
     case TAL_AskMinMax:
         askLimits(v, args);
         return 1;

@@ -47,6 +47,7 @@ struct WindowInstance {
     UBYTE closeRequest;
     UBYTE bottomRowAdded;
     UBYTE fullScreen;
+    UBYTE swallowRelease; // a press that closed pop-up windows: its release goes nowhere
     ULONG frameGroup, contents, children;
     Tal_DrawInfo drawInfo;
     RastPort detached; // what the drawing context points at while no host window is open: measuring only
@@ -373,8 +374,78 @@ void showTooltip(WindowInstance* w, const Tal_InputEvent& e) {
     Tal_DoMethod(window, TAL_OpenWindow);
 }
 
+// The deepest object under a point (window coordinates) among an object's members; 0 for none.
+ULONG objectUnder(ULONG object, LONG x, LONG y, int depth = 0) {
+    if (depth > 64) return 0;
+    for (ULONG m = ULONG(Tal_DoMethod(object, TAL_GetFirstGroupObject)); m;
+         m = ULONG(Tal_DoMethod(object, TAL_GetNextGroupObject, m))) {
+        if (!Tal_IsCoordOverObject(m, x, y)) continue;
+        const ULONG inner = objectUnder(m, x, y, depth + 1);
+        return inner ? inner : m;
+    }
+    return 0;
+}
+
+// Open pop-up windows (type 2) of a window, tooltips aside: they have no thread of their own, the window
+// they belong to serves their input.
+// (A pop-up window's own pop-up windows, a sub-menu's, are served by the same thread.)
+void collectPopUps(WindowInstance* w, std::vector<WindowInstance*>& found, int depth) {
+    if (depth > 8) return;
+    for (ULONG c = ULONG(Tal_DoMethod(w->children, TAL_GetFirstGroupObject)); c;
+         c = ULONG(Tal_DoMethod(w->children, TAL_GetNextGroupObject, c))) {
+        if (c == w->tooltip) continue;
+        auto* o = static_cast<Tal_Object*>(Tal__LockObjectInstanceQuiet(c));
+        if (!o) continue;
+        WindowInstance* child =
+            o->objClass == &windowClass && (of(o)->type & 2) && of(o)->host ? of(o) : nullptr;
+        Tal_UnlockObjectInstance(o);
+        if (!child) continue;
+        found.push_back(child);
+        collectPopUps(child, found, depth + 1);
+    }
+}
+
+std::vector<WindowInstance*> popUpChildren(WindowInstance* w) {
+    std::vector<WindowInstance*> found;
+    collectPopUps(w, found, 0);
+    return found;
+}
+
+// A release over a pop-up window chooses what lies under the pointer there (0x000900D2 with it); a press
+// outside every pop-up window closes them (0x000900D2 with 0) and is used up, its release too. True when
+// the event was used so.
+bool popUpInput(WindowInstance* w, const IntuiMessage* m, const Tal_InputEvent& e) {
+    if (m->Class != IDCMP_MOUSEBUTTONS) return false;
+    if (w->swallowRelease && (m->Code == SELECTUP || m->Code == MENUUP)) {
+        w->swallowRelease = 0;
+        return true;
+    }
+    const std::vector<WindowInstance*> pops = popUpChildren(w);
+    if (pops.empty() || !w->host) return false;
+    const LONG px = w->host->LeftEdge + w->host->BorderLeft + e.MouseX;
+    const LONG py = w->host->TopEdge + w->host->BorderTop + e.MouseY;
+    WindowInstance* over = nullptr;
+    for (WindowInstance* c : pops)
+        if (px >= c->host->LeftEdge && py >= c->host->TopEdge && px < c->host->LeftEdge + c->host->Width &&
+            py < c->host->TopEdge + c->host->Height)
+            over = c;
+    if (m->Code == SELECTUP && over) {
+        const LONG cx = px - over->host->LeftEdge - over->host->BorderLeft;
+        const LONG cy = py - over->host->TopEdge - over->host->BorderTop;
+        notify(over, TAL_ChildWindowsClosed, objectUnder(handleOf(over), cx, cy));
+        return true;
+    }
+    if ((m->Code == SELECTDOWN || m->Code == MENUDOWN) && !over) {
+        for (WindowInstance* c : pops) notify(c, TAL_ChildWindowsClosed, 0);
+        w->swallowRelease = 1;
+        return true;
+    }
+    return false;
+}
+
 void dispatchMouse(WindowInstance* w, const IntuiMessage* m) {
     Tal_InputEvent e = eventFor(w, m);
+    if (popUpInput(w, m, e)) return;
     if (w->drawInfo.pendingRedraws) redrawAll(w);
     if (m->Class == IDCMP_INACTIVEWINDOW) notify(w, TAL_WindowDeactivated, 1);
     bool press = m->Class == IDCMP_MOUSEBUTTONS;
@@ -400,6 +471,9 @@ void dispatchMouse(WindowInstance* w, const IntuiMessage* m) {
         return;
     }
     offer(w, &e);
+    // A release inside a pop-up window chooses what lies under the pointer.
+    if ((w->type & 2) && m->Class == IDCMP_MOUSEBUTTONS && m->Code == SELECTUP)
+        notify(w, TAL_ChildWindowsClosed, objectUnder(handleOf(w), e.MouseX, e.MouseY));
 }
 
 void dispatch(WindowInstance* w, IntuiMessage* m) {
@@ -539,6 +613,7 @@ ULONG Tal__HandleWindow(Tal_Word userData) {
     while (port && !w->closeRequest) {
         ULONG mask = (1u << port->mp_SigBit) | SIGBREAKF_CTRL_C;
         if (w->host) mask |= 1u << w->host->UserPort->mp_SigBit;
+        for (WindowInstance* c : popUpChildren(w)) mask |= 1u << c->host->UserPort->mp_SigBit;
         // A draw that found the window locked is tried again soon, message or not.
         ULONG got = w->drawInfo.lockMissed ? waitBriefly(mask) : Wait(mask);
         if (got & SIGBREAKF_CTRL_C) break;
@@ -551,6 +626,19 @@ ULONG Tal__HandleWindow(Tal_Word userData) {
             dispatch(w, m);
             ReplyMsg(&m->ExecMessage);
             Tal_FreeMem(m);
+        }
+        for (WindowInstance* c : popUpChildren(w)) {
+            // Held while its input is handled: a choice may close and dispose it meanwhile.
+            Tal_Object* held = Tal__LockObjectInstanceQuiet(handleOf(c));
+            if (!held) continue;
+            while (c->host) {
+                auto* m = reinterpret_cast<IntuiMessage*>(GetMsg(c->host->UserPort));
+                if (!m) break;
+                dispatch(c, m);
+                ReplyMsg(&m->ExecMessage);
+                Tal_FreeMem(m);
+            }
+            Tal_UnlockObjectInstance(held);
         }
         if ((w->drawInfo.pendingRedraws || w->drawInfo.lockMissed) && w->host) redrawAll(w);
     }

@@ -643,3 +643,51 @@ TEST(Program, APictureShowsInTheSdlWindow) {
 }
 
 } // namespace
+
+namespace {
+
+// Opening and saving through the file requester, as a user would: the folder in the tree, a thumbnail,
+// Ok; then Save As with a typed name. The picture saved is the one opened, pixel for pixel.
+TEST(Program, OpensAndSavesPicturesChosenInTheFileRequester) {
+    const std::string dir = testDir("program-requester");
+    const std::string home = dir + "/home";
+    ASSERT_EQ(
+        std::system(("mkdir -p '" + home + "/pics' && convert -size 200x100 gradient:red-blue '" + home +
+                     "/pics/photo.bmp' && convert -size 64x48 xc:green '" + home + "/pics/green.jpg'")
+                        .c_str()),
+        0);
+    const std::map<std::string, std::string> env = {{"HOME", home}, {"XDG_CACHE_HOME", dir + "/cache"}};
+    // Coordinates: "Open an Existing Image" (120, 63); in the requester the folder "pics" (65, 66), the
+    // second picture's row (120, 175), the name field (150, 265), Ok (55, 283) and Cancel (173, 283).
+    const std::string open = "wait\ntap 120 63\nsleep 1500\nwait\ntap 65 66\nwait\ntap 120 175\nwait\n";
+    // Cancel opens nothing: Save As stays greyed.
+    const std::string cancelled = writeScript(
+        dir, "cancel.txt", open + "tap 173 283\nsleep 500\nwait\nscreenshot cancelled.ppm\nmenu 53\n");
+    Outcome r = run({VELURA_BINARY, "--headless", "--script", cancelled}, dir, env);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("menu 53: the command is greyed"), std::string::npos) << r.err;
+
+    std::string save = open +
+                       "screenshot chosen.ppm\ntap 55 283\nsleep 1500\nwait\nmenu 53\nsleep 1500\nwait\n"
+                       "tap 150 265\nsleep 300\nwait\nkey End\n";
+    for (int i = 0; i < 9; i++) save += "key BackSpace\n"; // "photo.bmp"
+    save += "text copy.png\nkey Return\nwait\nscreenshot typed.ppm\ntap 55 283\nsleep 1000\nwait\nquit\n";
+    r = run({VELURA_BINARY, "--headless", "--script", writeScript(dir, "save.txt", save)}, dir, env);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(capture("identify -format '%m %wx%h' '" + home + "/pics/copy.png'"), "PNG 200x100");
+    EXPECT_EQ(
+        capture("compare -metric AE '" + home + "/pics/copy.png' '" + home + "/pics/photo.bmp' null: 2>&1"),
+        "0");
+    // The requester showed the pictures with their thumbnails, and the typed name.
+    Ppm chosen, typed;
+    ASSERT_TRUE(readPpm(dir + "/chosen.ppm", &chosen));
+    ASSERT_TRUE(readPpm(dir + "/typed.ppm", &typed));
+    int red = 0, green = 0, blue = 0; // the green picture's thumbnail (a JPEG: nearly green)
+    std::sscanf(chosen.at(20, 26 + 120).c_str(), "%d,%d,%d", &red, &green, &blue);
+    EXPECT_TRUE(red < 16 && green > 112 && blue < 16) << chosen.at(20, 26 + 120);
+    EXPECT_NE(chosen.pixels, typed.pixels);
+    // The thumbnails were kept.
+    EXPECT_EQ(capture("ls '" + dir + "/cache/velura/ImageDatabase/1'"), "_Entries\ngreen.jpg\nphoto.bmp\n");
+}
+
+} // namespace

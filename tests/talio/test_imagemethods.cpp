@@ -185,12 +185,14 @@ TEST_F(ImageMethods, SaveAsOntoAnExistingFileKeepsItAsTheBackup) {
 }
 
 // A new image has no file yet: the user would be asked for one, and nothing is written until then.
+// Without a file the user is asked for one: cancelled, nothing is saved and nothing is said.
 TEST_F(ImageMethods, WithoutAFileNothingIsSaved) {
     Tal_Image* image = imageOf(testPicture(8, 8));
     ASSERT_NE(image, nullptr);
     testing::internal::CaptureStderr();
     for (ULONG method : {TAL_SaveImage, TAL_SaveImageAs, TAL_SaveImageCopy, TAL_PrintImage}) {
         SCOPED_TRACE(method);
+        host_QueueMessageBoxAnswer(0); // the file requester's Cancel
         EXPECT_EQ(Tal_DoImageMethod(image, method), 0u);
         EXPECT_EQ(image->modified_count.load(), 1);
         EXPECT_STREQ(image->file_path, "");
@@ -253,6 +255,7 @@ TEST_F(ImageMethods, FilesAsLayersAndAsTheAuxiliaryImage) {
     EXPECT_EQ(image->current_layer, layer);
     EXPECT_EQ(layer->layer_w, 9);
     EXPECT_TRUE(workingOf(layer) == djpeg(paper));
+    host_QueueMessageBoxAnswer(0); // without a path the file requester asks: cancelled
     EXPECT_EQ(Tal_DoImageMethod(image, TAL_LoadFileAsLayer, 0), 0u);
     EXPECT_EQ(ListCount(&image->layers), 1);
 
