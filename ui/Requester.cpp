@@ -15,6 +15,19 @@ constexpr Tag TAL_RequesterPosition = 0x0009021C;
 constexpr ULONG kDisposeAfter = 0x10;
 constexpr ULONG kDisposeUnlessOk = 0x20;
 
+// The task waiting for a requester's answer, woken by the answer: until then it sleeps (the program is
+// idle), and from the answer on it is at work again at once.
+struct Waiter {
+    Task* task;
+    LONG signal;
+};
+
+Tal_Word wakeWaiter(Tal_Word user, ULONG, ULONG, const Tal_Word*) {
+    auto* w = reinterpret_cast<Waiter*>(user);
+    Signal(w->task, 1u << w->signal);
+    return 0;
+}
+
 } // namespace
 
 ULONG Tal_MessageBoxA(const char* title, const char* text, ULONG type) {
@@ -76,15 +89,30 @@ ULONG Tal_ShowRequesterA(const char* title, ULONG contents, ULONG buttons, ULONG
     Tal_AddNotify(ok, TAL_ButtonPressed, TAL_AnyValue, window, 3, TAL_PokeLong, &running, 0);
     Tal_AddNotify(cancel, TAL_ButtonPressed, TAL_AnyValue, window, 3, TAL_PokeLong, &running, 0);
     Tal_AddNotify(window, TAL_CloseWindow, TAL_AnyValue, window, 3, TAL_PokeLong, &running, 0);
+    // After the flag is cleared (notifications come in the order they were added), the caller is woken.
+    Waiter waiter{FindTask(nullptr), AllocSignal(-1)};
+    if (waiter.task && waiter.signal >= 0) {
+        Tal_AddCallBackNotify(ok, TAL_ButtonPressed, TAL_AnyValue, wakeWaiter, Tal_Word(&waiter));
+        Tal_AddCallBackNotify(cancel, TAL_ButtonPressed, TAL_AnyValue, wakeWaiter, Tal_Word(&waiter));
+        Tal_AddCallBackNotify(window, TAL_WindowToFront, TAL_AnyValue, wakeWaiter, Tal_Word(&waiter));
+        Tal_AddCallBackNotify(window, TAL_CloseWindow, TAL_AnyValue, wakeWaiter, Tal_Word(&waiter));
+    }
     Tal_DoMethod(window, TAL_Start);
     while (true) {
         if (__atomic_load_n(&running, __ATOMIC_SEQ_CST) == 0 || (SetSignal(0, 0) & SIGBREAKF_CTRL_C)) break;
-        Delay(5);
+        if (waiter.signal < 0) {
+            Delay(5);
+            continue;
+        }
+        // The stop signal ends the wait too, and stays pending for the caller.
+        if (Wait((1u << waiter.signal) | SIGBREAKF_CTRL_C) & SIGBREAKF_CTRL_C)
+            SetSignal(SIGBREAKF_CTRL_C, SIGBREAKF_CTRL_C);
     }
     ULONG result = ULONG(Tal_DoMethod(ok, TAL_GetUserData));
     if (parent) Tal_DoMethod(parent, TAL_RemoveMember, window);
     Tal_DoMethod(inner, TAL_RemoveMember, contents);
-    Tal_DisposeObject(window);
+    Tal_DisposeObject(window); // with the notifications that name the waiter
+    if (waiter.signal >= 0) FreeSignal(waiter.signal);
     if (flags & kDisposeAfter) Tal_DisposeObject(contents);
     return give(result);
 }
