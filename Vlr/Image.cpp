@@ -779,24 +779,12 @@ ULONG activeView(Tal_Image** active) {
     return view;
 }
 
-// With one image at a time the opened image takes the active image's place. The file is loaded before
-// that image's view is closed, so that a file that does not load (or a refused close) costs nothing.
 Tal_Word openFile(const char* path) {
-    Tal_ImageBase* base = engine();
-    Tal_Image* active = nullptr;
-    ULONG view = base && base->single_image ? activeView(&active) : 0;
-    if (!view) return reinterpret_cast<Tal_Word>(Tal__LoadImageA(path, 0, 0, 0, nullptr));
-    Tal_Image* image = Tal__LoadImageA(path, 0, 0, TAL_LOAD_NO_VIEW, nullptr);
-    if (!image) return 0;
-    if (!Tal_DoImageMethod(active, TAL_CloseView, view)) {
-        // Its first layer made the new image active: the old one gets its place back.
-        Tal_DoImageMethod(active, TAL_SetActiveImage, active);
-        Tal_DisposeObject(handleOf(image));
-        return 0;
-    }
-    Tal_DoImageMethod(image, TAL_OpenView);
-    Tal_DoImageMethod(image, TAL_SetActiveImage, image);
-    return reinterpret_cast<Tal_Word>(image);
+    return reinterpret_cast<Tal_Word>(Tal__OpenInPlaceOfActive(
+        [](ULONG flags, void* p) {
+            return Tal__LoadImageA(static_cast<const char*>(p), 0, 0, flags, nullptr);
+        },
+        const_cast<char*>(path)));
 }
 
 // Saves in the image's own format; without a path the user would name the file (the save requester).
@@ -1171,6 +1159,26 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }
+}
+
+// The new image is made before the active image's view is closed, so that one that is not made (or a
+// refused close) costs nothing.
+Tal_Image* Tal__OpenInPlaceOfActive(Tal_Image* (*make)(ULONG flags, void* user), void* user) {
+    Tal_ImageBase* base = engine();
+    Tal_Image* active = nullptr;
+    ULONG view = base && base->single_image ? activeView(&active) : 0;
+    if (!view) return make(0, user);
+    Tal_Image* image = make(TAL_LOAD_NO_VIEW, user);
+    if (!image) return nullptr;
+    if (!Tal_DoImageMethod(active, TAL_CloseView, view)) {
+        // The new image may have become active with its first layer: the old one gets its place back.
+        Tal_DoImageMethod(active, TAL_SetActiveImage, active);
+        Tal_DisposeObject(handleOf(image));
+        return nullptr;
+    }
+    Tal_DoImageMethod(image, TAL_OpenView);
+    Tal_DoImageMethod(image, TAL_SetActiveImage, image);
+    return image;
 }
 
 ULONG Tal_CheckImageMsgPort(Tal_Image* image, Tal_Word) {

@@ -237,6 +237,10 @@ struct Tal_ImageBase {
     // mode shows its options panel, and the plug-in itself.
     ULONG mode_options_container;
     ULONG mode_options_plugin;
+    // Snapping to a grid (the snap requester sets it; a size below 1 counts as 10).
+    LONG snap_enabled;
+    LONG snap_width, snap_height;
+    LONG snap_x, snap_y;
 };
 
 // ---------------------------------------------------------------------------------------------------

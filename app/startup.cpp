@@ -4,6 +4,7 @@
 #include "Tal/Catalogue.h"
 #include "app/SplashPicture.h"
 #include "app/VeluraPrefs.h"
+#include "Vlr/Requesters.h"
 #include "Vlr/Tal/Histogram.h"
 #include "host/dos.h"
 #include "modes/modes.h"
@@ -63,6 +64,8 @@ constexpr ApplicationClass applicationClasses[] = {
     // Beyond the listed classes.
     {Tal_InitPNGTALIOClass, Tal_CleanupPNGTALIOClass},
     {Tal_InitCloneModeClass, Tal_CleanupCloneModeClass},
+    // The start-up's own classes: ImageIcon, ImagePopUp and NewImageReq.
+    {Tal_InitNewImageReqClass, Tal_CleanupNewImageReqClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 
@@ -242,8 +245,7 @@ Tal_Word EventFunc(Tal_Word userData, ULONG, ULONG, const Tal_Word*) {
     const ULONG image = globalImageHandle();
     switch (userData) {
     case APP_NEW_IMAGE:
-        KPrintF("start window: the new-image requester is not part of the program yet\n");
-        return 0;
+        return reinterpret_cast<Tal_Word>(Tal__NewImageCommand());
     case APP_OPEN:
         return Tal_DoAsyncMethod(image, TAL_OpenImageFile, 0);
     case APP_BROWSE:

@@ -377,11 +377,11 @@ TEST(Program, MenuCommandsReachTheProgramAndWhatCannotBeDoneIsGreyed) {
     EXPECT_EQ(blackInBar(prefs), 0);
     EXPECT_NE(start.pixels, prefs.pixels);
 
-    // "New..." needs the new-image requester, which is not part of the program yet: greyed.
-    const std::string greyed = writeScript(dir, "greyed.txt", "menu 60\nquit\n");
+    // "Save" is not part of the program yet: greyed.
+    const std::string greyed = writeScript(dir, "greyed.txt", "menu 52\nquit\n");
     r = run({VELURA_BINARY, "--headless", "--script", greyed}, dir);
     EXPECT_EQ(r.code, 2) << r.err;
-    EXPECT_NE(r.err.find("menu 60: the command is greyed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("menu 52: the command is greyed"), std::string::npos) << r.err;
 }
 
 // Close requests made while the quit question is open are answered by it: no second question follows.
