@@ -1,5 +1,7 @@
 // The program end to end: its command line, the missing display, and scripts run headless with their
 // screenshots read back by ImageMagick.
+#include "support/Shell.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,8 +26,6 @@
 extern char** environ;
 
 namespace {
-
-std::string capture(const std::string& command);
 
 struct Outcome {
     int code = -1;
@@ -124,22 +124,6 @@ bool hasThread(pid_t pid, const std::string& name) {
 std::string writeScript(const std::string& dir, const std::string& name, const std::string& text) {
     std::ofstream(dir + "/" + name) << text;
     return dir + "/" + name;
-}
-
-// What a shell command prints.
-std::string capture(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    return out;
-}
-
-bool haveImageMagick() {
-    return std::system("command -v identify >/dev/null 2>&1 && command -v convert >/dev/null 2>&1") == 0;
 }
 
 // ImageMagick's reading of one pixel: "r,g,b".

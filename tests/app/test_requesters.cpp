@@ -12,6 +12,7 @@
 #include "host/instance.h"
 #include "host/msgbox.h"
 #include "support/ScriptedWindow.h"
+#include "support/Shell.h"
 #include "talio/talio.h"
 
 #include <cmath>
@@ -27,21 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using scripted::boxOf;
-
-std::string shell(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    return out;
-}
-
-bool haveImageMagick() {
-    return std::system("command -v identify >/dev/null 2>&1 && command -v convert >/dev/null 2>&1") == 0;
-}
 
 // Every object below a container (depth first, in member order) for which `wanted` holds.
 void collect(ULONG tree, const std::function<bool(ULONG)>& wanted, std::vector<ULONG>* out) {
@@ -155,7 +141,7 @@ class Requesters : public scripted::Scripted {
     std::string whiteness(Tal_Image* image) {
         const std::string file = dir + "/copy.bmp";
         EXPECT_TRUE(Tal__SaveImageA(image, file.c_str(), "BMP", 0, TAL_SAVE_QUIET | TAL_SAVE_COPY, nullptr));
-        return shell("identify -format '%[mean] %[fx:QuantumRange]' '" + file + "'");
+        return capture("identify -format '%[mean] %[fx:QuantumRange]' '" + file + "'");
     }
 
     std::string dir;
@@ -315,9 +301,9 @@ TEST_F(Requesters, GreyPicturesAndRunningOutOfMemory) {
     EXPECT_EQ(grey->depth, 24);
     const std::string file = dir + "/grey.bmp";
     ASSERT_TRUE(Tal__SaveImageA(grey, file.c_str(), "BMP", 0, TAL_SAVE_QUIET, nullptr));
-    EXPECT_EQ(shell("convert '" + file + "' -unique-colors -depth 8 txt:- | tail -n +2 | cut -d' ' -f2"),
+    EXPECT_EQ(capture("convert '" + file + "' -unique-colors -depth 8 txt:- | tail -n +2 | cut -d' ' -f2"),
               "(177,177,177)\n");
-    EXPECT_EQ(shell("identify -format '%wx%h' '" + file + "'"), "16x8");
+    EXPECT_EQ(capture("identify -format '%wx%h' '" + file + "'"), "16x8");
 
     const LONG before = imageCount();
     request = Tal_CreateObject("NewImageReq", TAL_SetNewImageWidth, 64, TAL_SetNewImageHeight, 64);
@@ -444,7 +430,7 @@ TEST_F(Requesters, PictureInformationRoundTrip) {
     EXPECT_GT(image->modified_count.load(), 0);
     const std::string saved = dir + "/edited.jpg";
     ASSERT_TRUE(Tal__SaveImageA(image, saved.c_str(), "JPEG", 0, TAL_SAVE_QUIET, nullptr));
-    EXPECT_EQ(shell("identify -format '%[IPTC:2:120]|%[IPTC:2:105]' '" + saved + "'"),
+    EXPECT_EQ(capture("identify -format '%[IPTC:2:120]|%[IPTC:2:105]' '" + saved + "'"),
               "Boats at anchor|Harbour at dawn");
 
     // Without a record: typing makes one. Two paint layers of 10 x 10 on a 10 x 10 picture: 800 bytes.
