@@ -93,19 +93,14 @@ LONG layerKind(NewImageReqInstance* r) {
     return choice(r->layer) == 1 ? TAL_FLOATING_IMAGE : TAL_PAINT_LAYER;
 }
 
-ULONG paintColour() {
-    Tal_ImageBase* base = Tal_GetImageBase();
-    if (!base) return 0;
-    return ULONG(base->paint_red & 0xFF) | ULONG(base->paint_green & 0xFF) << 8 |
-           ULONG(base->paint_blue & 0xFF) << 16;
-}
-
 ULONG backgroundOf(NewImageReqInstance* r) {
     switch (choice(r->background)) {
     case 1:
         return kWhite;
-    case 2:
-        return paintColour();
+    case 2: {
+        Tal_ImageBase* base = Tal_GetImageBase();
+        return base ? ULONG(Tal_DoImageMethod(base->image_object, TAL_GetGlobalColourRGB)) : 0;
+    }
     default:
         return 0;
     }
@@ -156,7 +151,9 @@ void addPopUps(NewImageReqInstance* r) {
             Tal_DoMethod(row, TAL_AddTail, units);
         ok = Tal_DoMethod(super(r), TAL_AddHead, row) != 0;
     }
-    if (!ok) Tal_DisposeObject(row ? row : presets);
+    if (ok) return;
+    if (presets && !Tal_GetParentObject(presets)) Tal_DisposeObject(presets);
+    Tal_DisposeObject(row);
 }
 
 bool build(NewImageReqInstance* r) {
