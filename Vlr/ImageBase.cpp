@@ -1,6 +1,6 @@
 // The global state of the image engine: the image list, the registry of live images, the active image,
 // the engine-wide image object and the defaults.
-#include "Vlr/Requesters.h"
+#include "Vlr/Vlr.h"
 
 #include <cstdio>
 #include <mutex>
@@ -71,8 +71,6 @@ Tal_ImageBase* Tal__OpenImageEngine() {
         return nullptr;
     }
     base->image_object = object;
-    // Long loads and saves of the image-file library show their progress and can be stopped.
-    Tal__UseProgressDisplays(true);
     return base;
 }
 
@@ -111,7 +109,6 @@ void Tal__CloseImageEngine() {
         if (!handle) break;
         Tal_DisposeObject(handle);
     }
-    Tal__UseProgressDisplays(false);
     Tal__SetImageTargetResolver(nullptr);
     gd->imageBase = nullptr;
     CleanupSemaphore(&base->redraw_lock);

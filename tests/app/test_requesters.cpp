@@ -250,6 +250,8 @@ TEST_F(Requesters, NewImageReqPresetsAndMemoryLine) {
 // comes back (here cancelled), and nothing is made.
 TEST_F(Requesters, TypedSizesThatCannotBeMadeAreRefused) {
     setenv("VELURA_FREE_MEMORY", "1000000000", 1);
+    EXPECT_NE(Tal__NewImageRefusal(std::nanf(""), 1, 72, TAL_PAINT_LAYER, 8), nullptr);
+    EXPECT_NE(Tal__NewImageRefusal(1, 1, std::nanf(""), TAL_PAINT_LAYER, 8), nullptr);
     struct Case {
         const char* width;
         const char* height;
@@ -510,11 +512,10 @@ TEST_F(Requesters, SnapToGridStoresWholePixels) {
     }
 }
 
-// F1 opens the help pages; "About..." shows the start picture until it is tapped, then the version.
-TEST_F(Requesters, HelpKeyAndAboutBox) {
+// "About..." shows the start picture until it is tapped, then the version; F1 opens the help pages, also
+// right after a requester closed.
+TEST_F(Requesters, AboutBoxAndHelpKey) {
     DebugCapture debug;
-    run("key F1");
-    EXPECT_TRUE(debug.contains("Help/TableOfContents.htm (no help viewer in this run)")) << debug.text();
     run("answer 1\nmenu 103");
     ASSERT_NE(shown("Velura"), 0u);
     screenshots("about");
@@ -522,6 +523,8 @@ TEST_F(Requesters, HelpKeyAndAboutBox) {
     EXPECT_EQ(shown("Velura"), 0u);
     EXPECT_TRUE(debug.contains(std::string("requester: ") + Tal_GetCatalogueText(535) + " answered 1"))
         << debug.text();
+    run("menu 60\nkey Escape\nkey F1");
+    EXPECT_TRUE(debug.contains("Help/TableOfContents.htm (no help viewer in this run)")) << debug.text();
 }
 
 } // namespace
