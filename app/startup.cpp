@@ -84,6 +84,7 @@ EngineState state;
 void undo() {
     if (state.prefs) Tal_DisposeObject(state.prefs);
     state.prefs = 0;
+    if (state.engine) Tal__UseProgressDisplays(false);
     if (state.engine) Tal__CloseImageEngine();
     state.engine = false;
     if (state.talio) TALIO_Cleanup(state.talio);
@@ -195,6 +196,8 @@ Tal_ImageBase* Tal_InitImageBase() {
         undo();
         return nullptr;
     }
+    // Long loads and saves of the image-file library show their progress and can be stopped.
+    Tal__UseProgressDisplays(true);
     // The preferences file, when there is one that makes a preferences object; anything else gives the
     // defaults.
     ULONG prefs = restorePreferences();
