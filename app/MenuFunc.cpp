@@ -33,6 +33,18 @@ constexpr Command kCommands[] = {
          Tal__AboutVelura();
          return Tal_Word(1);
      }},
+    {156, "NewImageReq",
+     [] {
+         // The picture information of the active image; nothing without one.
+         Tal_ImageBase* base = Tal_GetImageBase();
+         Tal_Image* image = nullptr;
+         if (base) {
+             SemaphoreGuard guard(&base->listLock);
+             image = base->active_image;
+         }
+         return image ? Tal_Word(Tal_ShowImageInfoReq(image)) : 0;
+     }},
+    {157, "NewImageReq", [] { return Tal_Word(Tal_ShowSnapToGridReq()); }},
     {kHelpCommand, nullptr,
      [] {
          host_OpenHelp();

@@ -512,6 +512,16 @@ TEST_F(Requesters, SnapToGridStoresWholePixels) {
     }
 }
 
+// Image Information and Snap to Grid are commands too; without a picture the first does nothing.
+TEST_F(Requesters, InformationAndSnapCommands) {
+    DebugCapture debug;
+    run("answer 0\nmenu 156\nmenu 157");
+    EXPECT_FALSE(debug.contains("requester: Image Information")) << debug.text();
+    EXPECT_TRUE(debug.contains(std::string("requester: ") + Tal_GetCatalogueText(530) + " answered 0"));
+    run("answer 1\nmenu 60\nanswer 1\nmenu 156");
+    EXPECT_TRUE(debug.contains("requester: Image Information answered 1")) << debug.text();
+}
+
 // "About..." shows the start picture until it is tapped, then the version; F1 opens the help pages, also
 // right after a requester closed.
 TEST_F(Requesters, AboutBoxAndHelpKey) {
