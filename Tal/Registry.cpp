@@ -113,6 +113,7 @@ void Tal_CleanUp() {
 
     while (gd->pendingDisposals.load() > 0) Delay(10);
     while (Node* path = RemHead(&gd->searchPaths)) Tal_FreeMem(path);
+    while (Node* shortcut = RemHead(&gd->shortcutKeys)) Tal_FreeMem(shortcut);
     for (auto it = registeredClasses.rbegin(); it != registeredClasses.rend(); ++it) it->cleanup();
     // Classes their owners forgot to remove must not look registered to the next start.
     while (Node* node = RemHead(&gd->classList)) reinterpret_cast<Tal_Class*>(node)->registered = 0;

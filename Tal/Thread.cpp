@@ -3,6 +3,9 @@
 #include "Tal/Thread.h"
 #include "Tal/TalPrivate.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 Tal_Class threadClass;
@@ -48,7 +51,8 @@ Tal_Word start(ThreadInstance* self) {
     self->running = proc;
     Permit();
     if (!proc) return 0;
-    Delay(1);
+    // A moment for the thread to begin; the caller is still at work meanwhile, not idle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return 1;
 }
 
@@ -73,7 +77,8 @@ void stop(ThreadInstance* self) {
         Permit();
         if (!running) break;
         if (signal >= 0 && (SetSignal(0, 0) & (1u << signal))) break;
-        Delay(1);
+        // Waiting for the end is part of the stopper's work: it does not count as idle meanwhile.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     Forbid();
     self->stopper = nullptr;

@@ -773,26 +773,20 @@ ULONG activeView(Tal_Image** active) {
     return view;
 }
 
-// With one image at a time the opened image takes the active image's place. The file is loaded before
-// that image's view is closed, so that a file that does not load (or a refused close) costs nothing.
+// With one image at a time the opened image takes the active image's place (see Tal__OpenInPlaceOfActive).
 // Without a path the user chooses the file (browsing: among thumbnails).
 Tal_Word openFile(const char* path, bool browse = false) {
-    Tal_ImageBase* base = engine();
-    Tal_Image* active = nullptr;
-    ULONG view = base && base->single_image ? activeView(&active) : 0;
-    const auto tags = Tal_MakeTags(TAL_TAG_BrowseImages, browse ? 1 : 0);
-    if (!view) return reinterpret_cast<Tal_Word>(Tal__LoadImageA(path, 0, 0, 0, tags.data()));
-    Tal_Image* image = Tal__LoadImageA(path, 0, 0, TAL_LOAD_NO_VIEW, tags.data());
-    if (!image) return 0;
-    if (!Tal_DoImageMethod(active, TAL_CloseView, view)) {
-        // Its first layer made the new image active: the old one gets its place back.
-        Tal_DoImageMethod(active, TAL_SetActiveImage, active);
-        Tal_DisposeObject(handleOf(image));
-        return 0;
-    }
-    Tal_DoImageMethod(image, TAL_OpenView);
-    Tal_DoImageMethod(image, TAL_SetActiveImage, image);
-    return reinterpret_cast<Tal_Word>(image);
+    struct Request {
+        const char* path;
+        bool browse;
+    } request{path, browse};
+    return reinterpret_cast<Tal_Word>(Tal__OpenInPlaceOfActive(
+        [](ULONG flags, void* user) {
+            const auto* r = static_cast<const Request*>(user);
+            const auto tags = Tal_MakeTags(TAL_TAG_BrowseImages, r->browse ? 1 : 0);
+            return Tal__LoadImageA(r->path, 0, 0, flags, tags.data());
+        },
+        &request));
 }
 
 // Saves in the image's own format; without a path the user would name the file (the save requester).
@@ -1167,6 +1161,26 @@ Tal_Word Tal_DoImageMethodA(void* instance, ULONG id, const Tal_Word* args) {
     default:
         return Tal_DoMethodA(self->header.superObject, id, args);
     }
+}
+
+// The new image is made before the active image's view is closed, so that one that is not made (or a
+// refused close) costs nothing.
+Tal_Image* Tal__OpenInPlaceOfActive(Tal_Image* (*make)(ULONG flags, void* user), void* user) {
+    Tal_ImageBase* base = engine();
+    Tal_Image* active = nullptr;
+    ULONG view = base && base->single_image ? activeView(&active) : 0;
+    if (!view) return make(0, user);
+    Tal_Image* image = make(TAL_LOAD_NO_VIEW, user);
+    if (!image) return nullptr;
+    if (!Tal_DoImageMethod(active, TAL_CloseView, view)) {
+        // The new image may have become active with its first layer: the old one gets its place back.
+        Tal_DoImageMethod(active, TAL_SetActiveImage, active);
+        Tal_DisposeObject(handleOf(image));
+        return nullptr;
+    }
+    Tal_DoImageMethod(image, TAL_OpenView);
+    Tal_DoImageMethod(image, TAL_SetActiveImage, image);
+    return image;
 }
 
 ULONG Tal_CheckImageMsgPort(Tal_Image* image, Tal_Word) {

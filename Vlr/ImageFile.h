@@ -39,6 +39,11 @@ extern const char* const TAL_PATH_TOO_LONG_TEXT;
 // each is loaded; TAL_TAG_BrowseImages shows thumbnails). The image or none (the last one loaded).
 Tal_Image* Tal__LoadImageA(const char* path, Tal_Word reserved, ULONG stream, ULONG flags,
                            const TagItem* tags);
+// Opens an image in the active image's place when the program shows one image at a time and the active
+// image is shown: `make` makes it with TAL_LOAD_NO_VIEW, the active image's view is closed (which may ask;
+// refused, the new image is disposed and none returned), then the new image gets its view and becomes
+// active. Otherwise `make` makes it with flags 0. The image or none.
+Tal_Image* Tal__OpenInPlaceOfActive(Tal_Image* (*make)(ULONG flags, void* user), void* user);
 // Loads into an image object that has no planes yet. 1 or 0.
 ULONG Tal___LoadImageA(Tal_Image* image, const char* path, Tal_Word reserved, ULONG stream, ULONG flags,
                        const TagItem* tags);

@@ -2,12 +2,18 @@
 #include "app/MenuFunc.h"
 
 #include "app/MenuResource.h"
+#include "Vlr/Requesters.h"
+#include "host/display.h"
 #include "host/intuition.h"
 #include "ui/ui.h"
 
 #include <iterator>
 
 namespace {
+
+// The help pages: F1 (and Ctrl+P, the same key code) choose this command.
+constexpr ULONG kHelpCommand = 124;
+constexpr ULONG kF1 = 112;
 
 // The commands the program carries out, each with the class its work needs (none: always there). A
 // command that is not here, or whose class does not exist, is not offered.
@@ -39,6 +45,28 @@ constexpr Command kCommands[] = {
     {54, "FileRequester", [] { return onActiveImage(TAL_SaveImageCopy); }, true},
     {67, nullptr, [] { return Tal_DoMethod(app_PreferencesObject(), TAL_OpenWindow); }},
     {69, nullptr, [] { return EventFunc(APP_QUIT, 0, 0, nullptr); }},
+    {103, "NewImageReq",
+     [] {
+         Tal__AboutVelura();
+         return Tal_Word(1);
+     }},
+    {156, "NewImageReq",
+     [] {
+         // The picture information of the active image; nothing without one.
+         Tal_ImageBase* base = Tal_GetImageBase();
+         Tal_Image* image = nullptr;
+         if (base) {
+             SemaphoreGuard guard(&base->listLock);
+             image = base->active_image;
+         }
+         return image ? Tal_Word(Tal_ShowImageInfoReq(image)) : 0;
+     }},
+    {157, "NewImageReq", [] { return Tal_Word(Tal_ShowSnapToGridReq()); }},
+    {kHelpCommand, nullptr,
+     [] {
+         host_OpenHelp();
+         return Tal_Word(1);
+     }},
 };
 
 const Command* commandOf(ULONG number) {
@@ -98,6 +126,7 @@ Tal_Word MenuFunc(Tal_Word, ULONG, ULONG, const Tal_Word* args) {
 
 void app_InstallCommands(const app_MainTree* tree) {
     Tal_AddCallBackNotify(tree->screen, TAL_ScreenMenuCommand, TAL_AnyValue, MenuFunc, 0);
+    Tal_AddGlobalShortcutKey(kF1, 0, 0, tree->screen, 2, TAL_ScreenMenuCommand, kHelpCommand);
     host_SetMainWindowObject(tree->window);
     updateCommands(tree);
     // The commands on the active image come and go with it.

@@ -4,6 +4,7 @@
 #include "Tal/Catalogue.h"
 #include "app/SplashPicture.h"
 #include "app/VeluraPrefs.h"
+#include "Vlr/Requesters.h"
 #include "Vlr/Tal/Histogram.h"
 #include "host/dos.h"
 #include "modes/modes.h"
@@ -67,6 +68,8 @@ constexpr ApplicationClass applicationClasses[] = {
     // Beyond the listed classes.
     {Tal_InitPNGTALIOClass, Tal_CleanupPNGTALIOClass},
     {Tal_InitCloneModeClass, Tal_CleanupCloneModeClass},
+    // The start-up's own classes: ImageIcon, ImagePopUp and NewImageReq.
+    {Tal_InitNewImageReqClass, Tal_CleanupNewImageReqClass},
 };
 constexpr size_t kApplicationClasses = sizeof applicationClasses / sizeof applicationClasses[0];
 
@@ -85,6 +88,7 @@ EngineState state;
 void undo() {
     if (state.prefs) Tal_DisposeObject(state.prefs);
     state.prefs = 0;
+    if (state.engine) Tal__UseProgressDisplays(false);
     if (state.engine) Tal__CloseImageEngine();
     state.engine = false;
     if (state.talio) TALIO_Cleanup(state.talio);
@@ -229,6 +233,8 @@ Tal_ImageBase* Tal_InitImageBase() {
     // Views draw as the preferences say.
     Tal__UseDisplaySettings(&Tal_GetPrefsSettings()->redrawMode,
                             &Tal_GetPrefsSettings()->interpolatedDisplay);
+    // Long loads and saves of the image-file library show their progress and can be stopped.
+    Tal__UseProgressDisplays(true);
     // The preferences file, when there is one that makes a preferences object; anything else gives the
     // defaults.
     ULONG prefs = restorePreferences();
@@ -279,8 +285,7 @@ Tal_Word EventFunc(Tal_Word userData, ULONG, ULONG, const Tal_Word*) {
     const ULONG image = globalImageHandle();
     switch (userData) {
     case APP_NEW_IMAGE:
-        KPrintF("start window: the new-image requester is not part of the program yet\n");
-        return 0;
+        return reinterpret_cast<Tal_Word>(Tal__NewImageCommand());
     case APP_OPEN:
         return Tal_DoAsyncMethod(image, TAL_OpenImageFile, 0);
     case APP_BROWSE:

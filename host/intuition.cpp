@@ -786,7 +786,8 @@ void CloseWindow(Window* w) {
     if (!w) return;
     Forbid();
     w->Busy = 1;
-    if (ib()->ActiveWindow == w) ib()->ActiveWindow = nullptr;
+    const bool wasActive = ib()->ActiveWindow == w;
+    if (wasActive) ib()->ActiveWindow = nullptr;
     bool wasPointer = ib()->PointerWindow == w;
     if (wasPointer) ib()->PointerWindow = nullptr;
     Permit();
@@ -795,7 +796,18 @@ void CloseWindow(Window* w) {
     waitWhileBusy(w->Busy);
     Forbid();
     Remove(&w->node);
+    // The window opened last of those that take the activation (not a tooltip or a drag window) is active
+    // again, keys included, as it was before this one came: a requester closed leaves no window deaf.
+    Window* next = nullptr;
+    if (wasActive)
+        for (Window* o : ListNodes<Window>(&ib()->Windows))
+            if (!o->Busy && o->HostWindow && (!(o->Flags & WFLG_POPUP) || (o->Flags & WFLG_ACTIVATE)))
+                next = o;
     Permit();
+    if (next) {
+        activate(next);
+        host_SetFocus(next->HostWindow);
+    }
     updateTitleBar();
     DeleteMsgPort(w->UserPort);
     Tal_FreeMem(w->RPort);

@@ -153,9 +153,11 @@ bool inside(const host_Window* w, const host_Window* ancestor) {
     return false;
 }
 
-// Pop-ups and shell windows stay above their ordinary siblings.
+// Shell windows stay above their siblings. The program's windows, pop-ups among them, share one order:
+// the window opened or raised last is in front (a borderless start or image window must not hide the
+// requesters opened over it).
 int layerOf(const host_Window* w) {
-    return (w->style & HWS_SHELL) ? 2 : (w->style & HWS_POPUP) ? 1 : 0;
+    return (w->style & HWS_SHELL) ? 1 : 0;
 }
 
 std::vector<host_Window*>& siblingsOf(host_Window* w) {

@@ -85,7 +85,7 @@ using host_WindowProc = Tal_Word (*)(host_Window* window, ULONG message, Tal_Wor
 
 // Styles.
 constexpr ULONG HWS_CHILD = 0x1;   // an ordinary window inside its parent
-constexpr ULONG HWS_POPUP = 0x2;   // a pop-up: drawn above the ordinary windows
+constexpr ULONG HWS_POPUP = 0x2;   // a pop-up: a window of the program without a frame of its own
 constexpr ULONG HWS_CONTROL = 0x4; // a control inside a window (takes the focus)
 constexpr ULONG HWS_SHELL = 0x8;   // part of the screen's shell (title and menu bars, menus, message boxes)
 constexpr ULONG HWS_HIDDEN = 0x10; // created invisible

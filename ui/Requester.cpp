@@ -5,6 +5,9 @@
 #include "ui/Window.h"
 #include "host/msgbox.h"
 
+#include <atomic>
+#include <new>
+
 namespace {
 
 constexpr ULONG TAL_ButtonPressed = 0x00030028;
@@ -16,6 +19,56 @@ constexpr ULONG kDisposeAfter = 0x10;
 constexpr ULONG kDisposeUnlessOk = 0x20;
 
 } // namespace
+
+struct Tal_AnswerWait {
+    Task* task;
+    LONG signal; // -1: none could be had, the task polls instead
+    std::atomic<ULONG> answered;
+};
+
+namespace {
+
+Tal_Word answered(Tal_Word user, ULONG, ULONG, const Tal_Word*) {
+    auto* w = reinterpret_cast<Tal_AnswerWait*>(user);
+    w->answered = 1;
+    if (w->signal >= 0) Signal(w->task, 1u << w->signal);
+    return 0;
+}
+
+} // namespace
+
+Tal_AnswerWait* Tal_AllocAnswerWait() {
+    auto* w = new (std::nothrow) Tal_AnswerWait{FindTask(nullptr), -1, {0}};
+    if (w && w->task) w->signal = AllocSignal(-1);
+    return w;
+}
+
+void Tal_ListenForAnswer(Tal_AnswerWait* wait, ULONG object, ULONG trigger) {
+    if (wait) Tal_AddCallBackNotify(object, trigger, TAL_AnyValue, answered, Tal_Word(wait));
+}
+
+ULONG Tal_WaitForAnswer(Tal_AnswerWait* wait) {
+    if (!wait) return 0;
+    while (!wait->answered) {
+        if (SetSignal(0, 0) & SIGBREAKF_CTRL_C) return 0;
+        if (wait->signal < 0) {
+            Delay(5);
+            continue;
+        }
+        // The stop signal ends the wait too, and stays pending for the caller.
+        if (Wait((1u << wait->signal) | SIGBREAKF_CTRL_C) & SIGBREAKF_CTRL_C) {
+            SetSignal(SIGBREAKF_CTRL_C, SIGBREAKF_CTRL_C);
+            return wait->answered ? 1 : 0;
+        }
+    }
+    return 1;
+}
+
+void Tal_FreeAnswerWait(Tal_AnswerWait* wait) {
+    if (!wait) return;
+    if (wait->signal >= 0) FreeSignal(wait->signal);
+    delete wait;
+}
 
 ULONG Tal_MessageBoxA(const char* title, const char* text, ULONG type) {
     return host_MessageBox(title ? title : "", text ? text : "", type) == 1 ? 1 : 0;
@@ -66,25 +119,25 @@ ULONG Tal_ShowRequesterA(const char* title, ULONG contents, ULONG buttons, ULONG
         Tal_DoMethod(cancel, TAL_Hide);
         Tal_DoMethod(row, TAL_AddHead, Tal_CreateObject("Space", TAL_SetFixedHeight, 1));
     }
-    ULONG running = 1;
     Tal_AddNotify(ok, TAL_ButtonPressed, TAL_AnyValue, window, 2, TAL_EndRequester, 1);
     Tal_AddNotify(cancel, TAL_ButtonPressed, TAL_AnyValue, window, 2, TAL_EndRequester, 0);
     Tal_DoMethod(window, TAL_SetRequesterButtons, row);
     Tal_AddNotify(window, TAL_WindowToFront, TAL_AnyValue, ok, 2, TAL_SetUserData, 1);
-    Tal_AddNotify(window, TAL_WindowToFront, TAL_AnyValue, window, 3, TAL_PokeLong, &running, 0);
     Tal_AddNotify(ok, TAL_ButtonPressed, TAL_AnyValue, ok, 2, TAL_SetUserData, 1);
-    Tal_AddNotify(ok, TAL_ButtonPressed, TAL_AnyValue, window, 3, TAL_PokeLong, &running, 0);
-    Tal_AddNotify(cancel, TAL_ButtonPressed, TAL_AnyValue, window, 3, TAL_PokeLong, &running, 0);
-    Tal_AddNotify(window, TAL_CloseWindow, TAL_AnyValue, window, 3, TAL_PokeLong, &running, 0);
+    // The answer (OK, Cancel, the window ended positively or closed) is heard after the notifications
+    // above, which come in the order they were added.
+    Tal_AnswerWait* answer = Tal_AllocAnswerWait();
+    Tal_ListenForAnswer(answer, ok, TAL_ButtonPressed);
+    Tal_ListenForAnswer(answer, cancel, TAL_ButtonPressed);
+    Tal_ListenForAnswer(answer, window, TAL_WindowToFront);
+    Tal_ListenForAnswer(answer, window, TAL_CloseWindow);
     Tal_DoMethod(window, TAL_Start);
-    while (true) {
-        if (__atomic_load_n(&running, __ATOMIC_SEQ_CST) == 0 || (SetSignal(0, 0) & SIGBREAKF_CTRL_C)) break;
-        Delay(5);
-    }
+    Tal_WaitForAnswer(answer);
     ULONG result = ULONG(Tal_DoMethod(ok, TAL_GetUserData));
     if (parent) Tal_DoMethod(parent, TAL_RemoveMember, window);
     Tal_DoMethod(inner, TAL_RemoveMember, contents);
-    Tal_DisposeObject(window);
+    Tal_DisposeObject(window); // with its thread: no answer can come any more
+    Tal_FreeAnswerWait(answer);
     if (flags & kDisposeAfter) Tal_DisposeObject(contents);
     return give(result);
 }

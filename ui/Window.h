@@ -109,6 +109,15 @@ void Tal_GetWindowLayoutInfo(Screen* screen, UBYTE* info);
 void Tal_AlignRequestorPosition(ULONG window);
 void Tal_BeginDragAndDrop(ULONG object);
 
+// A task waiting for the answer of a window it opened: it sleeps (the program counts as idle) until one
+// of the notifications it listens to comes, and is at work again from then on. Make it and listen before
+// the window opens; after the wait dispose the window (so that no notification can still come), then free
+// it. Waiting returns 1 once answered, 0 when the task is told to stop (the stop signal stays pending).
+struct Tal_AnswerWait;
+Tal_AnswerWait* Tal_AllocAnswerWait();
+void Tal_ListenForAnswer(Tal_AnswerWait* wait, ULONG object, ULONG trigger);
+ULONG Tal_WaitForAnswer(Tal_AnswerWait* wait);
+void Tal_FreeAnswerWait(Tal_AnswerWait* wait);
 // The host's modal message box: types 1 and 8 OK (exclamation), 4 Yes and No, others OK and Cancel
 // (question). 1 for OK or Yes, else 0.
 ULONG Tal_MessageBoxA(const char* title, const char* text, ULONG type);

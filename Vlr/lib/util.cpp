@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -194,8 +196,10 @@ Tal_Image* Tal_AllocImage(Tal_Image* image, LONG width, LONG height, LONG depth,
             Tal_DeallocImage(image);
             return nullptr;
         }
-        // A thread that ends before it has its port, or never gets that far, fails the allocation.
-        for (int tick = 0; image->thread_state.load() == 0 && tick < 250; tick++) Delay(1);
+        // A thread that ends before it has its port, or never gets that far (5 s), fails the allocation.
+        // The wait is part of making the image: it is not a pause in which the program counts as idle.
+        for (int ms = 0; image->thread_state.load() == 0 && ms < 5000; ms++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (image->thread_state.load() != 1) {
             Tal_DeallocImage(image);
             return nullptr;

@@ -8,6 +8,9 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <filesystem>
+#include <regex>
+#include <set>
 #include <cstdlib>
 #include <fstream>
 #include <future>
@@ -257,6 +260,38 @@ TEST_F(HelpTest, WithoutPageOrViewerOnlyTheDebugOutputHearsOfIt) {
     EXPECT_TRUE(debug.contains("velura-no-such-viewer not found")) << debug.text();
     struct stat st {};
     EXPECT_NE(stat((dir + "/seen").c_str(), &st), 0);
+}
+
+// The shipped help pages: every link between them leads to a page (and a place on it) that is there, and
+// every page can be reached from the contents.
+TEST(HelpPages, LinkedTogetherFromTheContents) {
+    namespace fs = std::filesystem;
+    const fs::path help = fs::path(VELURA_DATA_DIR) / "Help";
+    auto read = [&](const std::string& page) {
+        std::ifstream in(help / page);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    std::set<std::string> pages, reached{"TableOfContents.htm"};
+    for (const auto& entry : fs::directory_iterator(help))
+        if (entry.path().extension() == ".htm") pages.insert(entry.path().filename().string());
+    ASSERT_TRUE(pages.count("TableOfContents.htm"));
+    std::vector<std::string> todo{"TableOfContents.htm"};
+    const std::regex link("href=\"([^\"#:]*)(#[^\"]*)?\"");
+    while (!todo.empty()) {
+        const std::string page = todo.back();
+        todo.pop_back();
+        const std::string text = read(page);
+        for (std::sregex_iterator m(text.begin(), text.end(), link), end; m != end; ++m) {
+            const std::string target = (*m)[1].str().empty() ? page : (*m)[1].str();
+            ASSERT_TRUE(fs::exists(help / target)) << page << " links to " << target;
+            if ((*m)[2].matched) {
+                EXPECT_NE(read(target).find("id=\"" + (*m)[2].str().substr(1) + "\""), std::string::npos)
+                    << page << " links to " << (*m)[0];
+            }
+            if (target.ends_with(".htm") && reached.insert(target).second) todo.push_back(target);
+        }
+    }
+    EXPECT_EQ(reached, pages);
 }
 
 } // namespace

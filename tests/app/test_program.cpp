@@ -1,5 +1,7 @@
 // The program end to end: its command line, the missing or lost display, and scripts run headless with
 // their screenshots read back by ImageMagick.
+#include "support/Shell.h"
+
 #include <gtest/gtest.h>
 
 #include "support/VirtualDisplay.h"
@@ -124,10 +126,6 @@ bool hasThread(pid_t pid, const std::string& name) {
 std::string writeScript(const std::string& dir, const std::string& name, const std::string& text) {
     std::ofstream(dir + "/" + name) << text;
     return dir + "/" + name;
-}
-
-bool haveImageMagick() {
-    return std::system("command -v identify >/dev/null 2>&1 && command -v convert >/dev/null 2>&1") == 0;
 }
 
 // ImageMagick's reading of one pixel: "r,g,b".
@@ -431,11 +429,11 @@ TEST(Program, MenuCommandsReachTheProgramAndWhatCannotBeDoneIsGreyed) {
     EXPECT_EQ(blackInBar(prefs), 0);
     EXPECT_NE(start.pixels, prefs.pixels);
 
-    // "New..." needs the new-image requester, which is not part of the program yet: greyed.
-    const std::string greyed = writeScript(dir, "greyed.txt", "menu 60\nquit\n");
+    // "Save" is not part of the program yet: greyed.
+    const std::string greyed = writeScript(dir, "greyed.txt", "menu 52\nquit\n");
     r = run({VELURA_BINARY, "--headless", "--script", greyed}, dir);
     EXPECT_EQ(r.code, 2) << r.err;
-    EXPECT_NE(r.err.find("menu 60: the command is greyed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("menu 52: the command is greyed"), std::string::npos) << r.err;
 }
 
 // Close requests made while the quit question is open are answered by it: no second question follows.

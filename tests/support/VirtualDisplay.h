@@ -2,6 +2,8 @@
 // starting one with its output discarded or read, and waiting for it with a limit.
 #pragma once
 
+#include "support/Shell.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -52,18 +54,6 @@ inline pid_t spawn(const std::vector<std::string>& args) {
     const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
-}
-
-// What a shell command prints.
-inline std::string capture(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    return out;
 }
 
 // Waits for a child at most `limit`, killing it after that; its exit status, -1 when killed.
@@ -127,7 +117,6 @@ class VirtualDisplay {
 
 } // namespace virtual_display
 
-using virtual_display::capture;
 using virtual_display::onPath;
 using virtual_display::reap;
 using virtual_display::spawn;
