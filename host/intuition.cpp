@@ -385,7 +385,7 @@ void windowPump(Window* w) {
     host_WindowDesc desc;
     desc.parent = screen ? screen->HostWindow : nullptr;
     desc.rect = {w->LeftEdge, w->TopEdge, w->Width, w->Height};
-    desc.style = (w->Flags & (WFLG_POPUP | WFLG_DIALOG)) ? HWS_POPUP : HWS_CHILD;
+    desc.style = (w->Flags & WFLG_POPUP) ? HWS_POPUP : HWS_CHILD;
     desc.proc = windowProc;
     desc.createParam = reinterpret_cast<Tal_Word>(w);
     desc.name = w->Title;

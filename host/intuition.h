@@ -48,7 +48,6 @@ constexpr UWORD IEQUALIFIER_LEFTBUTTON = 0x4000;
 
 // Window flags.
 constexpr ULONG WFLG_POPUP = 0x800;
-constexpr ULONG WFLG_DIALOG = 0x20; // a requester: drawn with the pop-ups, above ordinary windows
 constexpr ULONG WFLG_ACTIVATE = 0x1000;
 
 // Tags of OpenWindowTagList and OpenScreenTagList.
